@@ -1,0 +1,53 @@
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "crc16.h"
+
+namespace
+{
+
+TEST(Crc16, CheckValueOverDigits)
+{
+    const char* digits = "123456789";
+    EXPECT_EQ(Crc16__Update2(digits, 9, kCRC16_INIT), 0x29B1);
+}
+
+TEST(Crc16, BytewiseUpdateMatchesBufferUpdate)
+{
+    uint16_t crc = kCRC16_INIT;
+    for (char c : std::string("123456789"))
+        Crc16__Update(static_cast<uint8_t>(c), &crc);
+    EXPECT_EQ(crc, 0x29B1);
+}
+
+TEST(Crc16, EmptyBufferLeavesStartValue)
+{
+    EXPECT_EQ(Crc16__Update2("x", 0, kCRC16_INIT), kCRC16_INIT);
+    EXPECT_EQ(Crc16__Update2("x", 0, 0x1234), 0x1234);
+}
+
+TEST(Crc16, DataFollowedByItsCrcGivesZero)
+{
+    std::vector<uint8_t> data = {0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04, 0x00, 0x00, 0x00, 0x00};
+    uint16_t crc = Crc16__Update2(data.data(), static_cast<uint8_t>(data.size()), kCRC16_INIT);
+    EXPECT_EQ(crc, 0x0476); // the header checksum of a 33-byte body
+    data.push_back(static_cast<uint8_t>(crc >> 8));
+    data.push_back(static_cast<uint8_t>(crc));
+    EXPECT_EQ(Crc16__Update2(data.data(), static_cast<uint8_t>(data.size()), kCRC16_INIT), 0);
+}
+
+TEST(Crc16, ChainedCallsEqualOneCall)
+{
+    const char* text = "the quick brown fox";
+    size_t n = std::strlen(text);
+    uint16_t whole = Crc16__Update2(text, static_cast<uint8_t>(n), kCRC16_INIT);
+    for (size_t cut = 0; cut <= n; ++cut)
+    {
+        uint16_t first = Crc16__Update2(text, static_cast<uint8_t>(cut), kCRC16_INIT);
+        EXPECT_EQ(Crc16__Update2(text + cut, static_cast<uint8_t>(n - cut), first), whole) << cut;
+    }
+}
+
+} // namespace
