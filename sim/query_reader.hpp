@@ -1,0 +1,65 @@
+// Recognises query batches in the received byte stream with the project's block decoder, and
+// keeps the raw bytes of each frame.
+#ifndef VESK11_SIM_QUERY_READER_HPP
+#define VESK11_SIM_QUERY_READER_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "block_decoder11.h"
+#include "sensor_sim.hpp"
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Sim
+{
+
+class query_reader
+{
+  public:
+    query_reader() = default;
+    ~query_reader();
+    query_reader(const query_reader&) = delete;
+    query_reader& operator=(const query_reader&) = delete;
+
+    bool init();
+    // Decodes received bytes; every query completed in them is appended to aQueries, stamped
+    // with aLastBlockEndUs.
+    void feed(const uint8_t* aData, size_t aSize, uint64_t aLastBlockEndUs,
+              std::vector<sim_query>& aQueries);
+    // Drops a partial frame (the sensor was not listening).
+    void reset();
+
+    // Block decoder handler; aUserData is the reader.
+    static void handleBlockEvent(void* aUserData, uint64_t aBlockTs, uint8_t aStat,
+                                 uint16_t aMsgIdent, void* aMsgPayloadData,
+                                 uint8_t aMsgPayloadSize);
+
+  private:
+    struct message_t
+    {
+        uint16_t ident;
+        uint8_t size;
+        uint8_t data[8];
+    };
+
+    void on_header();
+    void on_block_end(bool aBodyCrcOk);
+
+    block_decoder11_t decoder_{};
+    std::vector<uint8_t> window_; // bytes received since the last block ended
+    std::vector<uint8_t> frame_;  // the current block, from its start byte
+    bool in_block_ = false;
+    std::vector<message_t> messages_;
+    uint64_t last_block_end_us_ = 0;
+    std::vector<sim_query>* out_ = nullptr;
+};
+
+} // namespace Vesk11Sim
+} // namespace Support
+} // namespace Orvo
+
+#endif

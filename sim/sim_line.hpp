@@ -1,0 +1,68 @@
+// The simulated sensor's end of the line: a fresh pseudo-terminal (its slave path offered to the
+// client, optionally through a symlink) or a real serial device.
+#ifndef VESK11_SIM_SIM_LINE_HPP
+#define VESK11_SIM_SIM_LINE_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <sys/types.h>
+#include <termios.h>
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Sim
+{
+
+enum class write_outcome_t
+{
+    kWRITTEN,
+    kDROPPED, // nobody drains the line: the rest of the block is lost, as on a wire
+    kFAILED,  // the line is broken
+};
+
+class sim_line
+{
+  public:
+    sim_line() = default;
+    ~sim_line(); // closes and removes the link
+    sim_line(const sim_line&) = delete;
+    sim_line& operator=(const sim_line&) = delete;
+
+    // A raw pty; the sensor keeps its own slave descriptor open (no lock taken), so a client
+    // closing the line never hangs it up.
+    bool open_pty(std::string& aError);
+    // A serial device at 115200 baud, raw, 8N1; its settings are put back on close.
+    bool open_device(const std::string& aPath, std::string& aError);
+    bool make_link(const std::string& aLinkPath, std::string& aError);
+
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+
+    // Reads what is waiting: a count, 0 when nothing is, -1 when the line is gone.
+    ssize_t read_some(uint8_t* aBuffer, size_t aSize);
+    // aSplit writes one byte per call, with a short pause, so that a reader sees the pieces.
+    write_outcome_t write_block(const uint8_t* aData, size_t aSize, bool aSplit);
+
+    void close_line(); // the client sees a hang-up (pty) or silence (device)
+    void remove_link();
+
+  private:
+    write_outcome_t write_piece(const uint8_t* aData, size_t aSize);
+
+    int fd_ = -1;       // pty master or device
+    int slave_fd_ = -1; // pty mode only
+    bool restore_ = false;
+    termios old_termios_{};
+    std::string path_;
+    std::string link_path_;
+};
+
+} // namespace Vesk11Sim
+} // namespace Support
+} // namespace Orvo
+
+#endif

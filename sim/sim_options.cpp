@@ -1,0 +1,227 @@
+#include "sim_options.hpp"
+
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Sim
+{
+namespace
+{
+
+constexpr char kUSAGE[] =
+    "Usage: vesk11-sim [OPTION]...\n"
+    "A virtual vesk11 sensor on a pseudo-terminal. The first line printed is the path of the\n"
+    "line to give the tool: export VESK11_CLI_ENDPOINT=<path>. SIGINT or SIGTERM ends it.\n"
+    "\n"
+    "Line and timing:\n"
+    "  --link PATH            also make a symlink PATH to the line (removed on exit)\n"
+    "  --device PATH          drive this serial device (115200 8N1, raw) instead of a pty\n"
+    "  --period MS            one status block every MS milliseconds (1..60000, default 50)\n"
+    "  --reply-delay N        send N status blocks before a reply (0..1000, default 0)\n"
+    "  --reboot-ms MS         silence after a reboot command (0..600000, default 500)\n"
+    "  --flash FILE           keep the flash copy of the configuration in FILE across runs\n"
+    "  --trace                print one line per query received and per reply sent\n"
+    "\n"
+    "Faults:\n"
+    "  --silent               send nothing at all\n"
+    "  --no-reply             stream status blocks but never answer\n"
+    "  --bad-crc N            the first N blocks carry a wrong body checksum\n"
+    "  --noise                garbage bytes between blocks\n"
+    "  --split                write every block one byte at a time\n"
+    "  --result N             answer every query with result code N (0..255)\n"
+    "  --hangup-after-query   close the line as soon as a query arrives\n"
+    "  --stray-reply          send reply blocks before any query arrives\n"
+    "  --corrupt-reply        reply blocks carry a wrong body checksum\n"
+    "\n"
+    "  --help                 print this help and exit\n"
+    "\n"
+    "Result codes: 0 ok, 1 bad batch checksum, 2 unknown group, 3 unknown identifier,\n"
+    "4 read-only value, 5 unknown action type, 6 bad command argument, 7 action not valid\n"
+    "for the group, 8 value type differs from the parameter's, 9 non-zero array dimension.\n";
+
+struct number_option_t
+{
+    const char* name;
+    unsigned long min;
+    unsigned long max;
+    std::function<void(sim_options&, unsigned long)> store;
+};
+
+struct text_option_t
+{
+    const char* name;
+    std::string sim_options::*member;
+};
+
+struct flag_option_t
+{
+    const char* name;
+    bool sim_options::*member;
+};
+
+const std::vector<number_option_t>& _T_number_options()
+{
+    static const std::vector<number_option_t> options = {
+        {"--period", 1, 60000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.period_ms = static_cast<uint32_t>(aValue); }},
+        {"--reply-delay", 0, 1000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.reply_delay = static_cast<uint32_t>(aValue); }},
+        {"--reboot-ms", 0, 600000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.reboot_ms = static_cast<uint32_t>(aValue); }},
+        {"--bad-crc", 0, 1000000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.bad_crc = static_cast<uint32_t>(aValue); }},
+        {"--result", 0, 255,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.force_result = static_cast<int>(aValue); }},
+    };
+    return options;
+}
+
+constexpr text_option_t kTEXT_OPTIONS[] = {
+    {"--flash", &sim_options::flash_path},
+    {"--link", &sim_options::link_path},
+    {"--device", &sim_options::device_path},
+};
+
+constexpr flag_option_t kFLAG_OPTIONS[] = {
+    {"--silent", &sim_options::silent},
+    {"--no-reply", &sim_options::no_reply},
+    {"--noise", &sim_options::noise},
+    {"--split", &sim_options::split},
+    {"--hangup-after-query", &sim_options::hangup_after_query},
+    {"--stray-reply", &sim_options::stray_reply},
+    {"--corrupt-reply", &sim_options::corrupt_reply},
+    {"--trace", &sim_options::trace},
+};
+
+// Decimal digits only, within [aMin, aMax].
+bool _T_parse_number(const std::string& aText, unsigned long aMin, unsigned long aMax,
+                     unsigned long* aValue)
+{
+    if (aText.empty() || aText.size() > 10 ||
+        aText.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    unsigned long value = std::strtoul(aText.c_str(), nullptr, 10);
+    *aValue = value;
+    return value >= aMin && value <= aMax;
+}
+
+class option_parser
+{
+  public:
+    option_parser(int aArgc, const char* const* aArgv, sim_options& aOptions, std::string& aError)
+        : argc_(aArgc), argv_(aArgv), options_(aOptions), error_(aError)
+    {
+    }
+
+    parse_outcome_t parse()
+    {
+        for (index_ = 1; index_ < argc_; ++index_)
+        {
+            std::string arg = argv_[index_];
+            if (arg == "--help")
+                return parse_outcome_t::kHELP;
+            if (!parse_one(arg))
+                return parse_outcome_t::kBAD;
+        }
+        return parse_outcome_t::kRUN;
+    }
+
+  private:
+    bool parse_one(const std::string& aArg)
+    {
+        size_t equals = aArg.find('=');
+        std::string name = aArg.substr(0, equals);
+        for (const flag_option_t& flag : kFLAG_OPTIONS)
+        {
+            if (name != flag.name)
+                continue;
+            if (equals != std::string::npos)
+                return fail("option " + name + " takes no value");
+            options_.*flag.member = true;
+            return true;
+        }
+        std::string value;
+        for (const text_option_t& text : kTEXT_OPTIONS)
+        {
+            if (name != text.name)
+                continue;
+            if (!take_value(aArg, equals, &value))
+                return false;
+            if (value.empty())
+                return fail("option " + name + " needs a non-empty path");
+            options_.*text.member = value;
+            return true;
+        }
+        for (const number_option_t& number : _T_number_options())
+        {
+            if (name != number.name)
+                continue;
+            unsigned long parsed = 0;
+            if (!take_value(aArg, equals, &value))
+                return false;
+            if (!_T_parse_number(value, number.min, number.max, &parsed))
+            {
+                std::string reason = "option " + name;
+                reason.append(" needs a whole number from ").append(std::to_string(number.min));
+                reason.append(" to ").append(std::to_string(number.max));
+                return fail(reason.append(", not '").append(value).append("'"));
+            }
+            number.store(options_, parsed);
+            return true;
+        }
+        return fail("unknown option '" + aArg + "'");
+    }
+
+    // "--name=value" or "--name value".
+    bool take_value(const std::string& aArg, size_t aEquals, std::string* aValue)
+    {
+        if (aEquals != std::string::npos)
+        {
+            *aValue = aArg.substr(aEquals + 1);
+            return true;
+        }
+        if (index_ + 1 >= argc_)
+            return fail("option " + aArg + " needs a value");
+        *aValue = argv_[++index_];
+        return true;
+    }
+
+    bool fail(const std::string& aReason)
+    {
+        error_ = aReason;
+        return false;
+    }
+
+    int argc_;
+    const char* const* argv_;
+    sim_options& options_;
+    std::string& error_;
+    int index_ = 1;
+};
+
+} // namespace
+
+parse_outcome_t parse_sim_options(int aArgc, const char* const* aArgv, sim_options& aOptions,
+                                  std::string& aError)
+{
+    return option_parser(aArgc, aArgv, aOptions, aError).parse();
+}
+
+std::string sim_usage_text()
+{
+    return kUSAGE;
+}
+
+} // namespace Vesk11Sim
+} // namespace Support
+} // namespace Orvo

@@ -1,0 +1,221 @@
+// The vesk11-sim executable as a user starts it: path line, trace, help, bad options, signals.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "sim_client.hpp"
+#include "uat11.h"
+
+#ifndef VESK11_SIM_BINARY
+#error "VESK11_SIM_BINARY must name the vesk11-sim executable"
+#endif
+
+namespace
+{
+
+using namespace vesk11_sim_test;
+
+constexpr int kWAIT_MS = 10000;
+
+// vesk11-sim as a child process with its standard output and error on pipes.
+class sim_process
+{
+  public:
+    explicit sim_process(const std::vector<std::string>& aArgs)
+    {
+        int out[2];
+        int err[2];
+        EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+        EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+        pid_ = fork();
+        if (pid_ == 0)
+        {
+            dup2(out[1], STDOUT_FILENO);
+            dup2(err[1], STDERR_FILENO);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(VESK11_SIM_BINARY));
+            for (const std::string& arg : aArgs)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(VESK11_SIM_BINARY, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~sim_process()
+    {
+        if (pid_ > 0 && status_ < 0)
+        {
+            kill(pid_, SIGKILL);
+            wait_exit(kWAIT_MS);
+        }
+        close(out_);
+        close(err_);
+    }
+
+    // The next line of standard output, without its end; empty on time-out or end of output.
+    std::string read_line(int aTimeoutMs)
+    {
+        for (;;)
+        {
+            size_t end = out_text_.find('\n');
+            if (end != std::string::npos)
+            {
+                std::string line = out_text_.substr(0, end);
+                out_text_.erase(0, end + 1);
+                return line;
+            }
+            if (!read_more(out_, out_text_, aTimeoutMs))
+                return std::string();
+        }
+    }
+    std::string read_all_err()
+    {
+        std::string text;
+        while (read_more(err_, text, kWAIT_MS))
+            ;
+        return text;
+    }
+    std::string read_all_out()
+    {
+        while (read_more(out_, out_text_, kWAIT_MS))
+            ;
+        return out_text_;
+    }
+    // Exit status, or -1 if the process was killed by a signal or did not end in time.
+    int wait_exit(int aTimeoutMs)
+    {
+        for (int waited = 0; waited < aTimeoutMs; waited += 10)
+        {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_)
+            {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+    void signal(int aSignal) { kill(pid_, aSignal); }
+
+  private:
+    static bool read_more(int aFd, std::string& aText, int aTimeoutMs)
+    {
+        pollfd entry{aFd, POLLIN, 0};
+        if (poll(&entry, 1, aTimeoutMs) <= 0)
+            return false;
+        char buffer[512];
+        ssize_t n = read(aFd, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        aText.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int status_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    std::string out_text_;
+};
+
+std::string temp_dir()
+{
+    char pattern[] = "/tmp/vesk11-sim-bin-XXXXXX";
+    EXPECT_NE(mkdtemp(pattern), nullptr);
+    return pattern;
+}
+
+bool exists(const std::string& aPath)
+{
+    struct stat info
+    {
+    };
+    return lstat(aPath.c_str(), &info) == 0;
+}
+
+TEST(sim_binary, prints_the_pty_path_traces_and_ends_cleanly_on_sigterm)
+{
+    std::string dir = temp_dir();
+    std::string link = dir + "/sensor";
+    std::string flash = dir + "/flash.txt";
+    sim_process sim({"--trace", "--period", "20", "--link", link, "--flash", flash});
+    std::string path = sim.read_line(kWAIT_MS);
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    ASSERT_TRUE(exists(link));
+    {
+        sim_client client(link);
+        EXPECT_TRUE(isatty(client.fd()));
+        uat4_action_t action;
+        Uat11__InitSetGetParamRdfSpeedLimit2Max(&action, 33.0f);
+        EXPECT_EQ(client.exchange(action).result, 0);
+    }
+    EXPECT_EQ(sim.read_line(kWAIT_MS), "query group=2000 array=454 action=4 value_type=2 "
+                                       "value=0x42040000 dim=0,0 batch_crc=ok");
+    EXPECT_EQ(sim.read_line(kWAIT_MS), "reply group=2000 array=454 result=0 value=0x42040000");
+    unlink(flash.c_str()); // written again on the way out
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
+    EXPECT_FALSE(exists(link));
+    EXPECT_TRUE(exists(flash));
+    EXPECT_EQ(sim.read_all_err(), "");
+    unlink(flash.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(sim_binary, sigint_ends_it_too)
+{
+    sim_process sim({});
+    ASSERT_EQ(sim.read_line(kWAIT_MS).rfind("/dev/pts/", 0), 0u);
+    sim.signal(SIGINT);
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
+}
+
+TEST(sim_binary, help_goes_to_stdout_with_status_0)
+{
+    sim_process sim({"--help"});
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
+    std::string out = sim.read_all_out();
+    EXPECT_EQ(out.rfind("Usage: vesk11-sim", 0), 0u) << out;
+    EXPECT_NE(out.find("--hangup-after-query"), std::string::npos);
+    EXPECT_EQ(sim.read_all_err(), "");
+}
+
+TEST(sim_binary, bad_option_goes_to_stderr_with_status_64)
+{
+    sim_process sim({"--period", "fast"});
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 64);
+    EXPECT_EQ(sim.read_all_out(), "");
+    std::string err = sim.read_all_err();
+    EXPECT_NE(err.find("--period"), std::string::npos) << err;
+}
+
+TEST(sim_binary, damaged_flash_file_is_refused_with_status_1)
+{
+    std::string dir = temp_dir();
+    std::string flash = dir + "/flash.txt";
+    std::ofstream(flash) << "vesk11-sim flash 1\n2000 50 f32 0x3e8";
+    sim_process sim({"--flash", flash});
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 1);
+    EXPECT_EQ(sim.read_all_out(), "");
+    EXPECT_NE(sim.read_all_err().find("damaged flash file"), std::string::npos);
+    unlink(flash.c_str());
+    rmdir(dir.c_str());
+}
+
+} // namespace

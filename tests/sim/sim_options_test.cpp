@@ -1,0 +1,113 @@
+// The vesk11-sim command line.
+#include "sim_options.hpp"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+using namespace Orvo::Support::Vesk11Sim;
+
+parse_outcome_t parse(std::vector<const char*> aArgs, sim_options& aOptions, std::string& aError)
+{
+    aArgs.insert(aArgs.begin(), "vesk11-sim");
+    return parse_sim_options(static_cast<int>(aArgs.size()), aArgs.data(), aOptions, aError);
+}
+
+TEST(sim_options, defaults_without_arguments)
+{
+    sim_options options;
+    std::string error;
+    ASSERT_EQ(parse({}, options, error), parse_outcome_t::kRUN);
+    EXPECT_EQ(options.period_ms, 50u);
+    EXPECT_EQ(options.reply_delay, 0u);
+    EXPECT_EQ(options.reboot_ms, 500u);
+    EXPECT_EQ(options.force_result, -1);
+    EXPECT_EQ(options.bad_crc, 0u);
+    EXPECT_TRUE(options.flash_path.empty());
+    EXPECT_FALSE(options.silent || options.no_reply || options.noise || options.split ||
+                 options.hangup_after_query || options.stray_reply || options.corrupt_reply ||
+                 options.trace);
+}
+
+TEST(sim_options, every_option_in_both_spellings)
+{
+    sim_options options;
+    std::string error;
+    ASSERT_EQ(parse({"--period",
+                     "20",
+                     "--reply-delay=2",
+                     "--reboot-ms",
+                     "0",
+                     "--flash=/tmp/f",
+                     "--link",
+                     "/tmp/l",
+                     "--device=/dev/ttyS9",
+                     "--silent",
+                     "--no-reply",
+                     "--bad-crc",
+                     "4",
+                     "--noise",
+                     "--split",
+                     "--result=255",
+                     "--hangup-after-query",
+                     "--stray-reply",
+                     "--corrupt-reply",
+                     "--trace"},
+                    options, error),
+              parse_outcome_t::kRUN)
+        << error;
+    EXPECT_EQ(options.period_ms, 20u);
+    EXPECT_EQ(options.reply_delay, 2u);
+    EXPECT_EQ(options.reboot_ms, 0u);
+    EXPECT_EQ(options.flash_path, "/tmp/f");
+    EXPECT_EQ(options.link_path, "/tmp/l");
+    EXPECT_EQ(options.device_path, "/dev/ttyS9");
+    EXPECT_EQ(options.bad_crc, 4u);
+    EXPECT_EQ(options.force_result, 255);
+    EXPECT_TRUE(options.silent && options.no_reply && options.noise && options.split &&
+                options.hangup_after_query && options.stray_reply && options.corrupt_reply &&
+                options.trace);
+}
+
+TEST(sim_options, help_ends_parsing_and_lists_every_option)
+{
+    sim_options options;
+    std::string error;
+    EXPECT_EQ(parse({"--trace", "--help", "--bogus"}, options, error), parse_outcome_t::kHELP);
+    for (const char* name :
+         {"--link", "--device", "--period", "--reply-delay", "--reboot-ms", "--flash", "--trace",
+          "--silent", "--no-reply", "--bad-crc", "--noise", "--split", "--result",
+          "--hangup-after-query", "--stray-reply", "--corrupt-reply", "--help"})
+        EXPECT_NE(sim_usage_text().find(name), std::string::npos) << name;
+}
+
+TEST(sim_options, bad_command_lines_are_refused_with_a_reason)
+{
+    const std::vector<std::vector<const char*>> cases = {
+        {"--bogus"},
+        {"positional"},
+        {"--period"},
+        {"--period", "0"},
+        {"--period", "60001"},
+        {"--period", "-5"},
+        {"--period", "5x"},
+        {"--result", "256"},
+        {"--result="},
+        {"--silent=yes"},
+        {"--flash="},
+        {"--bad-crc", " 1"},
+        {"--reply-delay", "99999999999"},
+    };
+    for (const auto& args : cases)
+    {
+        sim_options options;
+        std::string error;
+        EXPECT_EQ(parse(args, options, error), parse_outcome_t::kBAD) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+} // namespace
