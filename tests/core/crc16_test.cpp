@@ -51,3 +51,32 @@ TEST(Crc16, ChainedCallsEqualOneCall)
 }
 
 } // namespace
+
+namespace
+{
+
+// The plain bit-at-a-time definition of the polynomial, as a reference for the folded form.
+uint16_t _T_reference_update(uint16_t aCrc, uint8_t aByte)
+{
+    aCrc = static_cast<uint16_t>(aCrc ^ (aByte << 8));
+    for (int bit = 0; bit < 8; ++bit)
+        aCrc = static_cast<uint16_t>((aCrc & 0x8000) ? (aCrc << 1) ^ 0x1021 : aCrc << 1);
+    return aCrc;
+}
+
+TEST(Crc16, FoldedUpdateEqualsBitwiseDefinitionForEveryByteAndState)
+{
+    for (uint32_t crc = 0; crc <= 0xFFFF; crc += 7)
+    {
+        for (uint32_t byte = 0; byte <= 0xFF; ++byte)
+        {
+            uint16_t folded = static_cast<uint16_t>(crc);
+            Crc16__Update(static_cast<uint8_t>(byte), &folded);
+            ASSERT_EQ(folded, _T_reference_update(static_cast<uint16_t>(crc),
+                                                  static_cast<uint8_t>(byte)))
+                << crc << " " << byte;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,179 @@
+// Serial port: opens one device raw at 115200 baud 8N1, exclusively, and restores it on close.
+#include "transport_serial.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "log.h"
+
+namespace
+{
+
+constexpr tcflag_t kCFLAG_CHECKED = CSIZE | PARENB | CSTOPB | CREAD | CLOCAL;
+
+struct com_transport
+{
+    char dev_path[kCOM_ENDPOINT_PATH_SIZE];
+    struct termios old_termios;
+    struct termios new_termios;
+    int dev_fd;
+};
+
+// Drops the descriptor after a failed open step; the lock goes with it.
+int _T_abandon(com_transport* aSelf)
+{
+    close(aSelf->dev_fd);
+    aSelf->dev_fd = -1;
+    return -1;
+}
+
+bool _T_fill_new_termios(struct termios* aTermios)
+{
+    std::memset(aTermios, 0, sizeof *aTermios);
+    aTermios->c_cflag = CS8 | CREAD | CLOCAL;
+    if (cfsetospeed(aTermios, B115200) != 0 || cfsetispeed(aTermios, B115200) != 0)
+        return false;
+    aTermios->c_cc[VMIN] = 1;
+    aTermios->c_cc[VTIME] = 0;
+    return true;
+}
+
+// tcsetattr succeeds when any one of the changes took effect: read the settings back.
+bool _T_settings_took_effect(const com_transport* aSelf)
+{
+    const struct termios& want = aSelf->new_termios;
+    struct termios got{};
+    return tcgetattr(aSelf->dev_fd, &got) == 0 &&
+           (got.c_cflag & kCFLAG_CHECKED) == (want.c_cflag & kCFLAG_CHECKED) &&
+           cfgetospeed(&got) == cfgetospeed(&want) && cfgetispeed(&got) == cfgetispeed(&want) &&
+           got.c_cc[VMIN] == want.c_cc[VMIN] && got.c_cc[VTIME] == want.c_cc[VTIME] &&
+           got.c_iflag == want.c_iflag && got.c_oflag == want.c_oflag &&
+           got.c_lflag == want.c_lflag;
+}
+
+} // namespace
+
+int ComTransport__Create(void** aSelf, const com_transport_args* aComArgs)
+{
+    LOG_WRITE(5, "exec");
+    com_transport* self = new (std::nothrow) com_transport{};
+    if (self == nullptr)
+    {
+        LOG_WRITE(1, "%s", std::strerror(ENOMEM));
+        return -1;
+    }
+    // The record's path need not hold a NUL: never read beyond it.
+    const size_t pathSize = strnlen(aComArgs->endpoint_path, kCOM_ENDPOINT_PATH_SIZE) + 1;
+    if (pathSize > kCOM_ENDPOINT_PATH_SIZE)
+    {
+        LOG_WRITE(1, "fail: endpoint-path is too long");
+        delete self;
+        return -1;
+    }
+    std::memcpy(self->dev_path, aComArgs->endpoint_path, pathSize);
+    self->dev_fd = -1;
+    *aSelf = self;
+    LOG_WRITE(5, "done");
+    return 0;
+}
+
+void ComTransport__Destroy(void* aSelf)
+{
+    LOG_WRITE(5, "exec");
+    if (aSelf == nullptr)
+    {
+        LOG_WRITE(1, "fail: bad arg");
+        return;
+    }
+    delete static_cast<com_transport*>(aSelf);
+    LOG_WRITE(5, "done");
+}
+
+int ComTransport__Open(void* aSelf)
+{
+    LOG_WRITE(4, "exec");
+    com_transport* self = static_cast<com_transport*>(aSelf);
+    if (self->dev_fd != -1)
+    {
+        LOG_WRITE(1, "fail: already opened");
+        return -1;
+    }
+    self->dev_fd = open(self->dev_path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (self->dev_fd == -1)
+    {
+        LOG_WRITE(1, "failed to open %s (%s)", self->dev_path, std::strerror(errno));
+        return -1;
+    }
+    // Two runs on one line would interleave their frames on the bus.
+    if (flock(self->dev_fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        LOG_WRITE(1, "failed to lock %s (%s)", self->dev_path, std::strerror(errno));
+        return _T_abandon(self);
+    }
+    if (tcgetattr(self->dev_fd, &self->old_termios) != 0)
+    {
+        LOG_WRITE(1, "failed to get attributes of %s (%s)", self->dev_path, std::strerror(errno));
+        return _T_abandon(self);
+    }
+    if (!_T_fill_new_termios(&self->new_termios))
+    {
+        LOG_WRITE(1, "Failed to set baud rate to device %s (%s)", self->dev_path,
+                  std::strerror(errno));
+        return _T_abandon(self);
+    }
+    tcflush(self->dev_fd, TCIOFLUSH);
+    if (tcsetattr(self->dev_fd, TCSANOW, &self->new_termios) != 0)
+    {
+        LOG_WRITE(1, "Failed to setup device %s (%s)", self->dev_path, std::strerror(errno));
+    }
+    else if (!_T_settings_took_effect(self))
+    {
+        LOG_WRITE(1, "failed to verify attributes of %s", self->dev_path);
+    }
+    else
+    {
+        LOG_WRITE(4, "done");
+        return 0;
+    }
+    if (tcsetattr(self->dev_fd, TCSANOW, &self->old_termios) != 0)
+        LOG_WRITE(2, "Failed to restore device attributes: %s", std::strerror(errno));
+    return _T_abandon(self);
+}
+
+int ComTransport__Close(void* aSelf)
+{
+    LOG_WRITE(4, "exec");
+    com_transport* self = static_cast<com_transport*>(aSelf);
+    if (self->dev_fd != -1)
+    {
+        if (tcsetattr(self->dev_fd, TCSANOW, &self->old_termios) != 0)
+            LOG_WRITE(2, "failed to restore attributes of device %s (%s)", self->dev_path,
+                      std::strerror(errno));
+        if (close(self->dev_fd) != 0)
+        {
+            LOG_WRITE(2, "failed to close device %s (%s)", self->dev_path, std::strerror(errno));
+            return -1;
+        }
+        self->dev_fd = -1;
+    }
+    LOG_WRITE(3, "done");
+    return 0;
+}
+
+int ComTransport__GetLinkHandle(void* aSelf)
+{
+    return static_cast<com_transport*>(aSelf)->dev_fd;
+}
+
+void ComTransport__GetReconnectArgs(uint32_t* aMinTout, uint32_t* aMaxTout, double* aToutMult)
+{
+    *aMinTout = 2000000;
+    *aMaxTout = 16000000;
+    *aToutMult = 2.0;
+}

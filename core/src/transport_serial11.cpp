@@ -1,0 +1,192 @@
+// Transport entry functions and the RS-485 block transport: frames out with one gathered write,
+// raw bytes in through the block decoder.
+#include "transport_serial11.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include <unistd.h>
+
+#include "crc16.h"
+#include "log.h"
+#include "transport_serial.h"
+#include "transport_serial_types11.h"
+
+static_assert(offsetof(vesk11_head485, crc16) == 10, "the header checksum follows ten bytes");
+
+namespace
+{
+
+constexpr size_t kRX_BUFFER_SIZE = 256;
+
+struct self_t
+{
+    void* transport_com;
+    block_decoder11_t decoder485;
+};
+
+void _T_store_be16(uint8_t* aField, uint16_t aValue)
+{
+    aField[0] = static_cast<uint8_t>(aValue >> 8);
+    aField[1] = static_cast<uint8_t>(aValue);
+}
+
+void _T_destoy(void* aSelf)
+{
+    self_t* self = static_cast<self_t*>(aSelf);
+    BlockDecoder11__Deinit(&self->decoder485);
+    ComTransport__Destroy(self->transport_com);
+    delete self;
+}
+
+int _T_open(void* aSelf)
+{
+    self_t* self = static_cast<self_t*>(aSelf);
+    BlockDecoder11__Reset(&self->decoder485);
+    return ComTransport__Open(self->transport_com);
+}
+
+int _T_close(void* aSelf)
+{
+    LOG_WRITE(5, "exec");
+    return ComTransport__Close(static_cast<self_t*>(aSelf)->transport_com);
+}
+
+int _T_get_link_handle(void* aSelf)
+{
+    return ComTransport__GetLinkHandle(static_cast<self_t*>(aSelf)->transport_com);
+}
+
+void _T_get_reconnect_args(uint32_t* aMinTout, uint32_t* aMaxTout, double* aToutMult)
+{
+    ComTransport__GetReconnectArgs(aMinTout, aMaxTout, aToutMult);
+}
+
+int _T_tx_block485(void* aSelf, struct iovec* aBufferList, int aBufferCount)
+{
+    // The body checksum covers one Crc16__Update2 call: one buffer of at most 255 bytes.
+    if (aBufferList == nullptr || aBufferCount != 1)
+    {
+        LOG_WRITE(1, "fail: bad buffer list (count:%d, expected:1)", aBufferCount);
+        return -1;
+    }
+    if (aBufferList->iov_len > kBODY485_MAX_SIZE)
+    {
+        LOG_WRITE(1, "fail: body too long (size:%zu, max:%zu)", aBufferList->iov_len,
+                  kBODY485_MAX_SIZE);
+        return -1;
+    }
+    const uint8_t bodySize = static_cast<uint8_t>(aBufferList->iov_len);
+    vesk11_head485 head;
+    Block485__EncodeHead(&head, bodySize);
+    uint8_t trailer[kTRAILER485_SIZE];
+    Block485__EncodeTrailer(trailer, aBufferList->iov_base, bodySize);
+
+    struct iovec pieces[3] = {{&head, head.head_size}, aBufferList[0], {trailer, sizeof trailer}};
+    const size_t expected = pieces[0].iov_len + pieces[1].iov_len + pieces[2].iov_len;
+    const ssize_t written = writev(_T_get_link_handle(aSelf), pieces, 3);
+    if (written == -1)
+        LOG_WRITE(1, "fail: writev (%s)", std::strerror(errno));
+    else if (static_cast<size_t>(written) < expected)
+        LOG_WRITE(1, "fail: writev (actual:%zu, expected:%zu)", static_cast<size_t>(written),
+                  expected);
+    LOG_WRITE(4, "done");
+    return static_cast<int>(written);
+}
+
+int _T_rx_block485(void* aSelf)
+{
+    self_t* self = static_cast<self_t*>(aSelf);
+    uint8_t buffer[kRX_BUFFER_SIZE];
+    ssize_t count;
+    do
+        count = read(_T_get_link_handle(aSelf), buffer, sizeof buffer);
+    while (count == -1 && errno == EINTR);
+    if (count > 0)
+        BlockDecoder11__AddBuffer(&self->decoder485, buffer, static_cast<size_t>(count));
+    return static_cast<int>(count);
+}
+
+} // namespace
+
+void Block485__EncodeHead(vesk11_head485* aHead, uint16_t aBodySize)
+{
+    aHead->start_pattern = kHEAD485_START_PATTERN;
+    aHead->transport_proto = kHEAD485_TRANSPORT_PROTO;
+    aHead->head_size = kHEAD485_SIZE;
+    _T_store_be16(aHead->body_size, aBodySize);
+    aHead->app_proto = kHEAD485_APP_PROTO;
+    std::memset(aHead->flags, 0, sizeof aHead->flags);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(aHead);
+    _T_store_be16(aHead->crc16, Crc16__Update2(bytes, offsetof(vesk11_head485, crc16), kCRC16_INIT));
+}
+
+void Block485__EncodeTrailer(uint8_t* aTrailer, const void* aBody, uint8_t aBodySize)
+{
+    _T_store_be16(aTrailer, Crc16__Update2(aBody, aBodySize, kCRC16_INIT));
+}
+
+void Transport__Deinit(transport_t* aHandle)
+{
+    if (aHandle->self == nullptr)
+        return;
+    aHandle->vtable.destroy(aHandle->self);
+    aHandle->self = nullptr;
+}
+
+int Transport__Open(transport_t* aHandle)
+{
+    return aHandle->vtable.open(aHandle->self);
+}
+
+int Transport__Close(transport_t* aHandle)
+{
+    return aHandle->vtable.close(aHandle->self);
+}
+
+int Transport__GetLinkHandle(transport_t* aHandle)
+{
+    return aHandle->vtable.get_link_handle(aHandle->self);
+}
+
+int Transport__Tx(transport_t* aHandle, struct iovec* aBufferList, int aBufferCount)
+{
+    return aHandle->vtable.tx(aHandle->self, aBufferList, aBufferCount);
+}
+
+int Transport__Rx(transport_t* aHandle)
+{
+    return aHandle->vtable.rx(aHandle->self);
+}
+
+int Transport__InitCom(transport_t* aHandle, const com_transport_args* aComArgs,
+                       transport_handler_fn aHandler, void* aHandlerArg)
+{
+    LOG_WRITE(4, "exec");
+    self_t* self = new (std::nothrow) self_t{};
+    if (self == nullptr)
+    {
+        LOG_WRITE(1, "%s", std::strerror(ENOMEM));
+        return -1;
+    }
+    if (ComTransport__Create(&self->transport_com, aComArgs) != 0)
+    {
+        LOG_WRITE(1, "fail: ComTransport__Create");
+        delete self;
+        return -1;
+    }
+    if (!BlockDecoder11__Init(&self->decoder485, aHandler, aHandlerArg))
+    {
+        LOG_WRITE(1, "fail: BlockDecoder11__Init");
+        ComTransport__Destroy(self->transport_com);
+        delete self;
+        return -1;
+    }
+    aHandle->self = self;
+    aHandle->vtable = {_T_destoy, _T_open, _T_close, _T_rx_block485, _T_tx_block485,
+                       _T_get_link_handle, _T_get_reconnect_args};
+    LOG_WRITE(4, "done");
+    return 0;
+}

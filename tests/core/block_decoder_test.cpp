@@ -1,0 +1,362 @@
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <initializer_list>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "block_decoder11.h"
+#include "crc16.h"
+#include "log_capture.hpp"
+
+namespace
+{
+
+using bytes_t = std::vector<uint8_t>;
+
+struct event
+{
+    uint8_t stat;
+    uint16_t ident;
+    bytes_t data;
+    bool data_null;
+
+    bool operator==(const event& aOther) const
+    {
+        return stat == aOther.stat && ident == aOther.ident && data == aOther.data &&
+               data_null == aOther.data_null;
+    }
+};
+
+std::ostream& operator<<(std::ostream& aOut, const event& aEvent)
+{
+    aOut << "{" << int(aEvent.stat) << ", 0x" << std::hex << aEvent.ident << std::dec << ",";
+    for (uint8_t b : aEvent.data)
+        aOut << " " << int(b);
+    return aOut << (aEvent.data_null ? ", null}" : "}");
+}
+
+event init()
+{
+    return {kBLOCKDECODER11_STAT_INIT, 0, {}, true};
+}
+event msg(uint16_t aIdent, bytes_t aData)
+{
+    return {kBLOCKDECODER11_STAT_MSG, aIdent, aData, false};
+}
+event ok(uint16_t aIdent)
+{
+    return {kBLOCKDECODER11_STAT_FINI_OK, aIdent, {}, true};
+}
+event bad(uint16_t aIdent)
+{
+    return {kBLOCKDECODER11_STAT_FINI_FAIL, aIdent, {}, true};
+}
+
+struct recorder
+{
+    std::vector<event> events;
+    std::vector<uint64_t> stamps;
+
+    static void handler(void* aUserData, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
+                        void* aMsgPayloadData, uint8_t aMsgPayloadSize)
+    {
+        recorder* self = static_cast<recorder*>(aUserData);
+        const uint8_t* data = static_cast<const uint8_t*>(aMsgPayloadData);
+        bytes_t payload;
+        if (data != nullptr)
+        {
+            payload.assign(data, data + aMsgPayloadSize);
+        }
+        else
+        {
+            EXPECT_EQ(aMsgPayloadSize, 0);
+        }
+        self->events.push_back({aStat, aMsgIdent, payload, data == nullptr});
+        self->stamps.push_back(aBlockTs);
+    }
+};
+
+// Frame layout: 7E 01 head_size body_size(2) 04 flags(head_size - 8) crc(2), body, body crc(2).
+struct frame_shape
+{
+    uint8_t head_size = 12;
+    uint8_t transport_proto = 0x01;
+    uint8_t app_proto = 0x04;
+    uint16_t head_crc_xor = 0; // corrupts the header checksum
+    uint16_t body_crc_xor = 0; // corrupts the body checksum
+};
+
+frame_shape head_size(uint8_t aSize)
+{
+    frame_shape shape;
+    shape.head_size = aSize;
+    return shape;
+}
+
+frame_shape protos(uint8_t aTransport, uint8_t aApp)
+{
+    frame_shape shape;
+    shape.transport_proto = aTransport;
+    shape.app_proto = aApp;
+    return shape;
+}
+
+frame_shape corrupt(uint16_t aHeadXor, uint16_t aBodyXor)
+{
+    frame_shape shape;
+    shape.head_crc_xor = aHeadXor;
+    shape.body_crc_xor = aBodyXor;
+    return shape;
+}
+
+void append_be16(bytes_t& aOut, uint16_t aValue)
+{
+    aOut.push_back(static_cast<uint8_t>(aValue >> 8));
+    aOut.push_back(static_cast<uint8_t>(aValue));
+}
+
+uint16_t crc_of(const bytes_t& aBytes)
+{
+    uint16_t crc = kCRC16_INIT;
+    for (uint8_t b : aBytes)
+        Crc16__Update(b, &crc);
+    return crc;
+}
+
+bytes_t frame(const bytes_t& aBody, const frame_shape& aShape = {})
+{
+    bytes_t out = {0x7E, aShape.transport_proto, aShape.head_size};
+    append_be16(out, static_cast<uint16_t>(aBody.size()));
+    out.push_back(aShape.app_proto);
+    for (int i = 6; i < aShape.head_size - 2; ++i)
+        out.push_back(static_cast<uint8_t>(i == 6 ? 0 : 0x40 + i));
+    append_be16(out, static_cast<uint16_t>(crc_of(out) ^ aShape.head_crc_xor));
+    out.insert(out.end(), aBody.begin(), aBody.end());
+    append_be16(out, static_cast<uint16_t>(crc_of(aBody) ^ aShape.body_crc_xor));
+    return out;
+}
+
+bytes_t message(uint16_t aIdent, const bytes_t& aData, int aSize = -1)
+{
+    bytes_t out;
+    append_be16(out, aIdent);
+    out.push_back(static_cast<uint8_t>(aSize < 0 ? aData.size() : size_t(aSize)));
+    out.insert(out.end(), aData.begin(), aData.end());
+    return out;
+}
+
+template <typename T> std::vector<T> cat(std::initializer_list<std::vector<T>> aPieces)
+{
+    std::vector<T> out;
+    for (const std::vector<T>& piece : aPieces)
+        out.insert(out.end(), piece.begin(), piece.end());
+    return out;
+}
+
+const bytes_t kDATA_A = {0xE8, 0x03, 0x00, 0x04, 0xFF, 0x01, 0x63, 0xA7};
+const bytes_t kDATA_B = {0x11, 0x22, 0x33};
+const bytes_t kDATA_C = {0x7E, 0x7E};
+const bytes_t kBODY_ABC =
+    cat<uint8_t>({message(0x0101, kDATA_A), message(0x0202, kDATA_B), message(0x0303, kDATA_C)});
+const std::vector<event> kEVENTS_ABC = {init(), msg(0x0101, kDATA_A), msg(0x0202, kDATA_B),
+                                        msg(0x0303, kDATA_C), ok(0x0303)};
+
+// The reboot batch as it leaves the tool, header and trailer given byte for byte.
+const bytes_t kREBOOT_FRAME = {
+    0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04, 0x00, 0x00, 0x00, 0x00, 0x04, 0x76, 0x03, 0xFB, 0x08, 0xE8,
+    0x03, 0x00, 0x04, 0xFF, 0x01, 0x63, 0xA7, 0x03, 0xFB, 0x08, 0xE8, 0x03, 0x01, 0x00, 0x56, 0x01,
+    0x00, 0x00, 0x03, 0xFB, 0x08, 0xE8, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x55, 0x7B};
+
+class decoder
+{
+  public:
+    decoder() { EXPECT_TRUE(BlockDecoder11__Init(&handle_, recorder::handler, &rec_)); }
+    ~decoder() { BlockDecoder11__Deinit(&handle_); }
+    decoder(const decoder&) = delete;
+    decoder& operator=(const decoder&) = delete;
+
+    void feed(const bytes_t& aBytes, size_t aPiece)
+    {
+        for (size_t at = 0; at < aBytes.size(); at += aPiece)
+            BlockDecoder11__AddBuffer(&handle_, aBytes.data() + at,
+                                      std::min(aPiece, aBytes.size() - at));
+    }
+    void feed(const bytes_t& aBytes) { feed(aBytes, std::max<size_t>(aBytes.size(), 1)); }
+    void reset() { BlockDecoder11__Reset(&handle_); }
+    const recorder& rec() const { return rec_; }
+
+  private:
+    recorder rec_;
+    block_decoder11_t handle_{};
+};
+
+struct decode_case
+{
+    std::string name;
+    bytes_t input;
+    std::vector<event> expected;
+};
+
+std::vector<decode_case> decode_cases()
+{
+    const bytes_t garbage = {0x00, 0x01, 0x0C, 0xFF, 0x7D, 0x55};
+    const bytes_t small_head = {0x7E, 0x01, 0x08, 0x00, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00};
+    return {
+        {"reboot batch",
+         kREBOOT_FRAME,
+         {init(), msg(0x03FB, {0xE8, 0x03, 0x00, 0x04, 0xFF, 0x01, 0x63, 0xA7}),
+          msg(0x03FB, {0xE8, 0x03, 0x01, 0x00, 0x56, 0x01, 0x00, 0x00}),
+          msg(0x03FB, {0xE8, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00}), ok(0x03FB)}},
+        {"mixed message sizes", frame(kBODY_ABC), kEVENTS_ABC},
+        {"two frames in one buffer", cat<uint8_t>({frame(kBODY_ABC), frame(message(0x0909, {1}))}),
+         cat<event>({kEVENTS_ABC, {init(), msg(0x0909, {1}), ok(0x0909)}})},
+        {"garbage before a frame", cat<uint8_t>({garbage, frame(kBODY_ABC)}), kEVENTS_ABC},
+        {"stray 0x7E before the start byte loses the frame",
+         cat<uint8_t>({{0x7E}, frame(kBODY_ABC), frame(message(0x0909, {1}))}),
+         {init(), msg(0x0909, {1}), ok(0x0909)}},
+        {"wrong transport protocol", frame(kBODY_ABC, protos(0x02, 0x04)), {}},
+        {"wrong application protocol", frame(kBODY_ABC, protos(0x01, 0x05)), {}},
+        {"wrong header checksum", frame(kBODY_ABC, corrupt(0x0100, 0)), {}},
+        {"wrong body checksum delivers messages then code 4",
+         frame(kBODY_ABC, corrupt(0, 0x0001)),
+         {init(), msg(0x0101, kDATA_A), msg(0x0202, kDATA_B), msg(0x0303, kDATA_C), bad(0x0303)}},
+        {"head_size 14", frame(kBODY_ABC, head_size(14)), kEVENTS_ABC},
+        {"head_size 9, the smallest that completes", frame(kBODY_ABC, head_size(9)), kEVENTS_ABC},
+        {"size-0 message inside the body",
+         frame(cat<uint8_t>(
+             {message(0x0101, kDATA_A), message(0x0505, {}), message(0x0202, kDATA_B)})),
+         {init(), msg(0x0101, kDATA_A), msg(0x0505, {}), msg(0x0202, kDATA_B), ok(0x0202)}},
+        // Decided cases for bodies that do not end on a data byte.
+        {"empty body", frame({}), {init(), ok(0)}},
+        {"empty body then a frame", cat<uint8_t>({frame({}), frame(kBODY_ABC)}),
+         cat<event>({{init(), ok(0)}, kEVENTS_ABC})},
+        {"last message of size 0",
+         cat<uint8_t>({frame(cat<uint8_t>({message(0x0101, kDATA_A), message(0x0505, {})})),
+                       frame(kBODY_ABC)}),
+         cat<event>({{init(), msg(0x0101, kDATA_A), msg(0x0505, {}), ok(0x0505)}, kEVENTS_ABC})},
+        {"body ends after an identifier byte",
+         cat<uint8_t>({frame(cat<uint8_t>({message(0x0101, kDATA_A), {0x06}})), frame(kBODY_ABC)}),
+         cat<event>({{init(), msg(0x0101, kDATA_A), ok(0x0600)}, kEVENTS_ABC})},
+        {"body ends after a size byte",
+         cat<uint8_t>({frame(cat<uint8_t>({message(0x0101, kDATA_A), {0x06, 0x07, 0x04}})),
+                       frame(kBODY_ABC)}),
+         cat<event>({{init(), msg(0x0101, kDATA_A), ok(0x0607)}, kEVENTS_ABC})},
+        {"message cut by the body end is not delivered",
+         frame(cat<uint8_t>({message(0x0101, kDATA_A), message(0x0202, kDATA_B, 8)})),
+         {init(), msg(0x0101, kDATA_A), ok(0x0202)}},
+        // Decided: an oversize message is counted and checksummed, never stored or delivered.
+        {"oversize message swallows the rest of the body",
+         cat<uint8_t>(
+             {frame(cat<uint8_t>({message(0x0101, kDATA_A), message(0x0A0A, bytes_t(12, 0x7E)),
+                                  message(0x0202, kDATA_B)})),
+              frame(kBODY_ABC)}),
+         cat<event>({{init(), msg(0x0101, kDATA_A), ok(0x0A0A)}, kEVENTS_ABC})},
+        {"size 9 message, one above the buffer",
+         cat<uint8_t>({frame(message(0x0C0C, cat<uint8_t>({kDATA_A, {0x99}}))), frame(kBODY_ABC)}),
+         cat<event>({{init(), ok(0x0C0C)}, kEVENTS_ABC})},
+        {"size 255 message in a short body",
+         cat<uint8_t>({frame(message(0x0B0B, kDATA_A, 255)), frame(kBODY_ABC)}),
+         cat<event>({{init(), ok(0x0B0B)}, kEVENTS_ABC})},
+        // Decided: a head_size below 9 restarts the hunt at once.
+        {"head_size 8 does not swallow the next frame",
+         cat<uint8_t>({small_head, frame(kBODY_ABC)}), kEVENTS_ABC},
+        {"head_size 0 does not swallow the next frame",
+         cat<uint8_t>({{0x7E, 0x01, 0x00}, frame(kBODY_ABC)}), kEVENTS_ABC},
+    };
+}
+
+// Feeding whole, byte by byte or in pieces of any size gives the same events.
+class BlockDecoderCases : public ::testing::TestWithParam<decode_case>
+{
+};
+
+TEST_P(BlockDecoderCases, EventsDoNotDependOnHowTheStreamIsCut)
+{
+    const decode_case& c = GetParam();
+    for (size_t piece : {c.input.size(), size_t(1), size_t(2), size_t(3), size_t(7), size_t(13)})
+    {
+        decoder d;
+        d.feed(c.input, piece);
+        EXPECT_EQ(d.rec().events, c.expected) << "pieces of " << piece;
+    }
+    for (size_t cut = 1; cut < c.input.size(); ++cut)
+    {
+        decoder d;
+        d.feed(bytes_t(c.input.begin(), c.input.begin() + long(cut)));
+        d.feed(bytes_t(c.input.begin() + long(cut), c.input.end()));
+        ASSERT_EQ(d.rec().events, c.expected) << "cut at " << cut;
+    }
+}
+
+TEST_P(BlockDecoderCases, EventsOfOneBlockShareItsTimeStamp)
+{
+    decoder d;
+    d.feed(GetParam().input);
+    const recorder& rec = d.rec();
+    for (size_t i = 0; i < rec.events.size(); ++i)
+    {
+        EXPECT_NE(rec.stamps[i], 0u);
+        if (i > 0 && rec.events[i].stat != kBLOCKDECODER11_STAT_INIT)
+        {
+            EXPECT_EQ(rec.stamps[i], rec.stamps[i - 1]) << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, BlockDecoderCases, ::testing::ValuesIn(decode_cases()),
+                         [](const ::testing::TestParamInfo<decode_case>& aInfo)
+                         {
+                             std::string name;
+                             for (char ch : aInfo.param.name)
+                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             return name;
+                         });
+
+TEST(BlockDecoder, ChecksumFailuresAreLoggedAtLevelOne)
+{
+    vesk11_test::log_capture capture;
+    decoder d;
+    d.feed(frame(kBODY_ABC, corrupt(0x8000, 0)));
+    EXPECT_TRUE(capture.has(1, "", "fail: invalid header checksum")) << capture.dump();
+    EXPECT_FALSE(capture.has(1, "", "fail: invalid block checksum")) << capture.dump();
+    d.feed(frame(kBODY_ABC, corrupt(0, 0x8000)));
+    EXPECT_TRUE(capture.has(1, "", "fail: invalid block checksum")) << capture.dump();
+}
+
+TEST(BlockDecoder, GarbageAndGoodFramesLeaveNoRecord)
+{
+    decoder d;
+    vesk11_test::log_capture capture;
+    d.feed(cat<uint8_t>({{0x00, 0x13, 0x7E, 0x02, 0x55}, frame(kBODY_ABC), frame({})}));
+    EXPECT_EQ(d.rec().events.size(), kEVENTS_ABC.size() + 2);
+    EXPECT_TRUE(capture.records().empty()) << capture.dump();
+}
+
+TEST(BlockDecoder, ResetMidFrameDropsItWithoutFinalCode)
+{
+    decoder d;
+    const bytes_t f = frame(kBODY_ABC);
+    d.feed(bytes_t(f.begin(), f.begin() + 20));
+    d.reset();
+    d.feed(f);
+    EXPECT_EQ(d.rec().events, cat<event>({{init()}, kEVENTS_ABC}));
+}
+
+TEST(BlockDecoder, DeinitReleasesOnceAndEmptiesTheHandle)
+{
+    recorder rec;
+    block_decoder11_t handle{};
+    BlockDecoder11__Deinit(&handle); // empty handle: nothing to do
+    ASSERT_TRUE(BlockDecoder11__Init(&handle, recorder::handler, &rec));
+    EXPECT_NE(handle.self, nullptr);
+    BlockDecoder11__Deinit(&handle);
+    EXPECT_EQ(handle.self, nullptr);
+    BlockDecoder11__Deinit(&handle);
+    EXPECT_EQ(handle.self, nullptr);
+}
+
+} // namespace

@@ -1,0 +1,291 @@
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "log_capture.hpp"
+#include "transport_serial.h"
+
+// Fault injection for the read-back check: a pseudo-terminal keeps every setting it is given, so
+// a driver that ignores one of them is imitated here. When armed, the next tcsetattr applies the
+// settings without CLOCAL and still reports success, as the call does when any change took effect.
+namespace
+{
+bool g_drop_clocal_once = false;
+} // namespace
+
+extern "C" int tcsetattr(int aFd, int aActions, const struct termios* aTermios)
+{
+    using tcsetattr_fn = int (*)(int, int, const struct termios*);
+    static tcsetattr_fn real = reinterpret_cast<tcsetattr_fn>(dlsym(RTLD_NEXT, "tcsetattr"));
+    if (!g_drop_clocal_once)
+        return real(aFd, aActions, aTermios);
+    g_drop_clocal_once = false;
+    struct termios partial = *aTermios;
+    partial.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+    return real(aFd, aActions, &partial);
+}
+
+namespace
+{
+
+using vesk11_test::log_capture;
+
+// A pseudo-terminal pair whose slave starts in a cooked, echoing 9600-baud state, so that both
+// the raw settings and their restoration can be told apart.
+class SerialPort : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        char name[128] = {};
+        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0) << std::strerror(errno);
+        path_ = name;
+        struct termios tio
+        {
+        };
+        ASSERT_EQ(tcgetattr(slave_, &tio), 0);
+        tio.c_lflag |= ICANON | ECHO | ISIG;
+        tio.c_iflag |= ICRNL | IXON;
+        tio.c_oflag |= OPOST | ONLCR;
+        tio.c_cc[VMIN] = 4;
+        tio.c_cc[VTIME] = 7;
+        cfsetospeed(&tio, B9600);
+        cfsetispeed(&tio, B9600);
+        ASSERT_EQ(tcsetattr(slave_, TCSANOW, &tio), 0);
+        ASSERT_EQ(tcgetattr(slave_, &earlier_), 0);
+    }
+
+    void TearDown() override
+    {
+        for (void* port : ports_)
+        {
+            ComTransport__Close(port);
+            ComTransport__Destroy(port);
+        }
+        close(slave_);
+        close(master_);
+    }
+
+    void* create(const std::string& aPath)
+    {
+        com_transport_args args{};
+        aPath.copy(args.endpoint_path, sizeof args.endpoint_path - 1);
+        void* port = nullptr;
+        EXPECT_EQ(ComTransport__Create(&port, &args), 0);
+        if (port != nullptr)
+            ports_.push_back(port);
+        return port;
+    }
+
+    struct termios current() const
+    {
+        struct termios tio
+        {
+        };
+        EXPECT_EQ(tcgetattr(slave_, &tio), 0);
+        return tio;
+    }
+
+    void expect_earlier_settings() const
+    {
+        struct termios now = current();
+        EXPECT_EQ(now.c_iflag, earlier_.c_iflag);
+        EXPECT_EQ(now.c_oflag, earlier_.c_oflag);
+        EXPECT_EQ(now.c_cflag, earlier_.c_cflag);
+        EXPECT_EQ(now.c_lflag, earlier_.c_lflag);
+        EXPECT_EQ(cfgetispeed(&now), B9600);
+        EXPECT_EQ(cfgetospeed(&now), B9600);
+        EXPECT_EQ(now.c_cc[VMIN], 4);
+        EXPECT_EQ(now.c_cc[VTIME], 7);
+    }
+
+    void expect_raw_settings() const
+    {
+        struct termios now = current();
+        EXPECT_EQ(now.c_iflag, 0u);
+        EXPECT_EQ(now.c_oflag, 0u);
+        EXPECT_EQ(now.c_lflag, 0u);
+        EXPECT_EQ(now.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(now.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+        EXPECT_EQ(now.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+        EXPECT_EQ(cfgetispeed(&now), B115200);
+        EXPECT_EQ(cfgetospeed(&now), B115200);
+        EXPECT_EQ(now.c_cc[VMIN], 1);
+        EXPECT_EQ(now.c_cc[VTIME], 0);
+    }
+
+    // A byte written on the device comes out of the master unchanged.
+    void expect_working(void* aPort) const
+    {
+        const char byte = '\n';
+        ASSERT_EQ(write(ComTransport__GetLinkHandle(aPort), &byte, 1), 1);
+        struct pollfd readable = {master_, POLLIN, 0};
+        ASSERT_EQ(poll(&readable, 1, 10000), 1);
+        char got[2] = {};
+        ASSERT_EQ(read(master_, got, sizeof got), 1);
+        EXPECT_EQ(got[0], '\n'); // no output processing: not turned into CR LF
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+    struct termios earlier_
+    {
+    };
+    std::vector<void*> ports_;
+};
+
+TEST_F(SerialPort, OpenSetsRawEightNoneOneAt115200)
+{
+    log_capture capture;
+    void* port = create(path_);
+    ASSERT_EQ(ComTransport__Open(port), 0) << capture.dump();
+    const int fd = ComTransport__GetLinkHandle(port);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(fd, slave_);
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    expect_raw_settings();
+    expect_working(port);
+    EXPECT_TRUE(capture.has(4, "ComTransport__Open", "exec"));
+    EXPECT_TRUE(capture.has(4, "ComTransport__Open", "done"));
+}
+
+TEST_F(SerialPort, CloseRestoresEarlierSettingsAndReopens)
+{
+    log_capture capture;
+    void* port = create(path_);
+    for (int round = 0; round < 2; ++round)
+    {
+        ASSERT_EQ(ComTransport__Open(port), 0) << capture.dump();
+        expect_raw_settings();
+        EXPECT_EQ(ComTransport__Close(port), 0);
+        EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
+        expect_earlier_settings();
+    }
+    EXPECT_TRUE(capture.has(3, "ComTransport__Close", "done"));
+}
+
+TEST_F(SerialPort, CloseWhenNotOpenSucceeds)
+{
+    log_capture capture;
+    void* port = create(path_);
+    EXPECT_EQ(ComTransport__Close(port), 0);
+    EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
+    EXPECT_TRUE(capture.has(3, "ComTransport__Close", "done"));
+    expect_earlier_settings();
+}
+
+TEST_F(SerialPort, SecondOpenIsRefusedAndFirstDescriptorKeepsWorking)
+{
+    log_capture capture;
+    void* port = create(path_);
+    ASSERT_EQ(ComTransport__Open(port), 0);
+    const int fd = ComTransport__GetLinkHandle(port);
+    EXPECT_EQ(ComTransport__Open(port), -1);
+    EXPECT_TRUE(capture.has(1, "ComTransport__Open", "fail: already opened")) << capture.dump();
+    EXPECT_EQ(ComTransport__GetLinkHandle(port), fd);
+    expect_raw_settings();
+    expect_working(port);
+}
+
+TEST_F(SerialPort, MissingPathFailsAndALaterOpenIsAllowed)
+{
+    log_capture capture;
+    char dir[] = "/tmp/vesk11-serial-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/ttyLINK";
+    void* port = create(link);
+    EXPECT_EQ(ComTransport__Open(port), -1);
+    EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
+    EXPECT_TRUE(capture.has(1, "ComTransport__Open",
+                            "failed to open " + link + " (" + std::strerror(ENOENT) + ")"))
+        << capture.dump();
+    ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
+    EXPECT_EQ(ComTransport__Open(port), 0) << capture.dump();
+    expect_raw_settings();
+    unlink(link.c_str());
+    rmdir(dir);
+}
+
+TEST_F(SerialPort, NonTerminalIsRefusedAndClosed)
+{
+    log_capture capture;
+    void* port = create("/dev/null");
+    EXPECT_EQ(ComTransport__Open(port), -1);
+    EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
+    EXPECT_TRUE(capture.has(1, "ComTransport__Open",
+                            std::string("failed to get attributes of /dev/null (") +
+                                std::strerror(ENOTTY) + ")"))
+        << capture.dump();
+}
+
+TEST_F(SerialPort, PathOf127CharactersIsTheLongestAccepted)
+{
+    log_capture capture;
+    com_transport_args args{};
+    std::memset(args.endpoint_path, 'a', 127);
+    void* port = nullptr;
+    ASSERT_EQ(ComTransport__Create(&port, &args), 0);
+    ASSERT_NE(port, nullptr);
+    ports_.push_back(port);
+
+    std::memset(args.endpoint_path, 'a', sizeof args.endpoint_path); // no room left for the NUL
+    void* refused = &args;
+    EXPECT_EQ(ComTransport__Create(&refused, &args), -1);
+    EXPECT_EQ(refused, &args); // nothing stored
+    EXPECT_TRUE(capture.has(1, "ComTransport__Create", "fail: endpoint-path is too long"));
+}
+
+TEST_F(SerialPort, SecondObjectIsLockedOutUntilTheFirstCloses)
+{
+    log_capture capture;
+    void* first = create(path_);
+    void* second = create(path_);
+    ASSERT_EQ(ComTransport__Open(first), 0);
+    EXPECT_EQ(ComTransport__Open(second), -1);
+    EXPECT_EQ(ComTransport__GetLinkHandle(second), -1);
+    EXPECT_TRUE(capture.has(1, "ComTransport__Open",
+                            "failed to lock " + path_ + " (" + std::strerror(EWOULDBLOCK) + ")"))
+        << capture.dump();
+    expect_raw_settings();
+    expect_working(first);
+
+    ASSERT_EQ(ComTransport__Close(first), 0);
+    EXPECT_EQ(ComTransport__Open(second), 0) << capture.dump();
+    expect_raw_settings();
+}
+
+TEST_F(SerialPort, SettingsThatDoNotStickAreUndoneAndRefused)
+{
+    log_capture capture;
+    void* port = create(path_);
+    g_drop_clocal_once = true;
+    EXPECT_EQ(ComTransport__Open(port), -1);
+    EXPECT_FALSE(g_drop_clocal_once);
+    EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
+    EXPECT_TRUE(capture.has(1, "ComTransport__Open", "failed to verify attributes of " + path_)) << capture.dump();
+    expect_earlier_settings();
+
+    void* other = create(path_); // the lock went with the descriptor
+    EXPECT_EQ(ComTransport__Open(other), 0) << capture.dump();
+}
+
+TEST(SerialPortObject, DestroyingNullIsRefused)
+{
+    log_capture capture;
+    ComTransport__Destroy(nullptr);
+    EXPECT_TRUE(capture.has(1, "ComTransport__Destroy", "fail: bad arg"));
+}
+
+} // namespace
