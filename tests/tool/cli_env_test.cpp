@@ -1,0 +1,141 @@
+// The environment and the command line as the real vesk11-cli sees them: what runs, what is
+// refused, and what each refusal logs.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "cli_child.hpp"
+#include "cli_handler.hpp"
+
+namespace
+{
+
+using vesk11_test::cli_result;
+
+std::string _T_usage()
+{
+    Orvo::Support::Vesk11Cli::cli_handler engine(Orvo::Support::Vesk11Cli::service_pack{});
+    return engine.usage();
+}
+
+const std::string kREPLY_450 = "param_result     0 (0x0)\nparam_data_int   1 (0x1)\n"
+                               "param_data_float 0.000000 (0x1p-149)\nDONE\n";
+
+struct refusal_case
+{
+    std::vector<std::string> env;
+    std::vector<std::string> args;
+    std::string out;
+    std::vector<std::string> failures; // every level-1 record, "func: message"
+};
+
+class cli_env : public vesk11_test::sim_fixture
+{
+};
+
+TEST_F(cli_env, refused_environments_and_command_lines)
+{
+    start_sim(options());
+    const std::string endpoint = "VESK11_CLI_ENDPOINT=" + sim_->path();
+    const std::string usage = _T_usage();
+    const std::string noEndpoint = "Api__Create: fail: VESK11_CLI_ENDPOINT (value:null)";
+    // clang-format off
+    const std::vector<refusal_case> cases = {
+        {{}, {"reboot"}, "FAIL\n", {noEndpoint}},
+        {{}, {}, "FAIL\n", {noEndpoint}},
+        {{"VESK11_CLI_TOUT=200"}, {"reboot"}, "FAIL\n", {noEndpoint}},
+        {{endpoint}, {"reboot"}, "FAIL\n", {"Api__Create: fail: VESK11_CLI_TOUT (value:null)"}},
+        {{endpoint, "VESK11_CLI_TOUT=60001"}, {"reboot"}, "FAIL\n",
+         {"Api__Create: fail: VESK11_CLI_TOUT (value:60001)"}},
+        {{endpoint, "VESK11_CLI_TOUT=-1"}, {"reboot"}, "FAIL\n",
+         {"Api__Create: fail: VESK11_CLI_TOUT (value:-1)"}},
+        {{endpoint, "VESK11_CLI_TOUT=4294967295"}, {"reboot"}, "FAIL\n",
+         {"Api__Create: fail: VESK11_CLI_TOUT (value:4294967295)"}},
+        {{"VESK11_CLI_ENDPOINT=", "VESK11_CLI_TOUT=200"}, {"reboot"}, "FAIL\n",
+         {"ComTransport__Open: failed to open  (No such file or directory)",
+          "enter: fail: Transport__Open", "exec: fail"}},
+        {{"VESK11_CLI_ENDPOINT=/nonexistent/tty", "VESK11_CLI_TOUT=200"}, {"reboot"}, "FAIL\n",
+         {"ComTransport__Open: failed to open /nonexistent/tty (No such file or directory)",
+          "enter: fail: Transport__Open", "exec: fail"}},
+        {env(), {}, usage, {}},
+        {env(), {"Reboot"}, usage, {}},
+        {env(), {"reboot", "now"}, usage, {}},
+        {env(), {"low-power", "ON"}, usage, {"_T_low_power: fail: invalid params"}},
+        {env(), {"get-param-i32", "--group=65536", "--id=1"}, usage,
+         {"_T_decode_action_param_group: fail: --group is bad value"}},
+        {env(), {"set-param-i32", "--group=1", "--id=2", "--value=2147483648"}, usage,
+         {"_T_decode_action_param_value_i32: fail: --value is bad value"}},
+    };
+    // clang-format on
+    for (const refusal_case& aCase : cases)
+    {
+        SCOPED_TRACE("case " + std::to_string(&aCase - cases.data()));
+        const cli_result run = this->run(aCase.args, aCase.env);
+        EXPECT_EQ(run.out, aCase.out);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, 70);
+        EXPECT_EQ(vesk11_test::failures(run), aCase.failures);
+    }
+    EXPECT_TRUE(sim_->queries().empty());
+}
+
+TEST_F(cli_env, time_out_of_60000_is_accepted)
+{
+    start_sim(options());
+    const cli_result run = this->run({"get-param-i32", "--group=2000", "--id=450"}, env("60000"));
+    EXPECT_EQ(run.out, kREPLY_450);
+    EXPECT_EQ(run.status, 0);
+}
+
+// Against a silent sensor the run lasts one wait: the time-out actually taken from the text.
+TEST_F(cli_env, time_out_texts_convert_like_strtoul)
+{
+    sim_options opts = options();
+    opts.silent = true;
+    start_sim(opts);
+    for (const char* text : {"", "abc", "200ms"})
+    {
+        SCOPED_TRACE(std::string("VESK11_CLI_TOUT=") + text);
+        const cli_result run = this->run({"reboot"}, env(text));
+        EXPECT_EQ(run.out, "fail: poll\nFAIL\n");
+        EXPECT_EQ(run.status, 70);
+        if (std::string(text) == "200ms")
+        {
+            EXPECT_GE(run.elapsed_ms, 200);
+        }
+        EXPECT_LT(run.elapsed_ms, 1000);
+    }
+}
+
+// The device path may have 127 characters, not 128; a refused path touches no device.
+TEST_F(cli_env, endpoint_of_127_characters_is_used_and_of_128_refused)
+{
+    start_sim(options());
+    char pattern[] = "/tmp/vesk11-endpoint-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string path127 = dir + "/" + std::string(127 - dir.size() - 1, 'a');
+    const std::string path128 = path127 + "b";
+    ASSERT_EQ(symlink(sim_->path().c_str(), path127.c_str()), 0);
+    ASSERT_EQ(symlink(sim_->path().c_str(), path128.c_str()), 0);
+
+    cli_result run = this->run({"get-param-i32", "--group=2000", "--id=450"},
+                               {"VESK11_CLI_ENDPOINT=" + path127, "VESK11_CLI_TOUT=200"});
+    EXPECT_EQ(run.out, kREPLY_450);
+    EXPECT_EQ(run.status, 0);
+
+    run = this->run({"reboot"}, {"VESK11_CLI_ENDPOINT=" + path128, "VESK11_CLI_TOUT=200"});
+    EXPECT_EQ(run.out, "FAIL\n");
+    EXPECT_EQ(run.status, 70);
+    EXPECT_EQ(vesk11_test::failures(run),
+              (std::vector<std::string>{"enter: fail: endpoint-path is too long", "exec: fail"}));
+    EXPECT_EQ(sim_->queries().size(), 1u);
+
+    unlink(path127.c_str());
+    unlink(path128.c_str());
+    rmdir(dir.c_str());
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+// The exchange in-process against a scripted sensor on a pty: replies the simulated sensor never
+// sends (a short reply message, two replies in one block) and the outcome of the operation.
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "exceptions.hpp"
+#include "log_capture.hpp"
+#include "transport_serial_types11.h"
+#include "uat4/api.hpp"
+
+namespace
+{
+
+using bytes_t = std::vector<uint8_t>;
+
+constexpr size_t kBATCH_FRAME_SIZE = 47;
+
+bytes_t _T_reply_msg(uint8_t aResult, uint8_t aValue, uint8_t aSize = 8)
+{
+    bytes_t msg = {0x03, 0xFC, aSize, 0x79, 0x42, 0x01, aResult, aValue, 0, 0, 0};
+    msg.resize(3u + aSize);
+    return msg;
+}
+
+bytes_t _T_block(const std::vector<bytes_t>& aMessages)
+{
+    bytes_t body;
+    for (const bytes_t& msg : aMessages)
+        body.insert(body.end(), msg.begin(), msg.end());
+    vesk11_head485 head{};
+    Block485__EncodeHead(&head, static_cast<uint16_t>(body.size()));
+    bytes_t block(reinterpret_cast<const uint8_t*>(&head),
+                  reinterpret_cast<const uint8_t*>(&head) + sizeof head);
+    block.insert(block.end(), body.begin(), body.end());
+    uint8_t trailer[kTRAILER485_SIZE];
+    Block485__EncodeTrailer(trailer, body.data(), static_cast<uint8_t>(body.size()));
+    block.insert(block.end(), trailer, trailer + sizeof trailer);
+    return block;
+}
+
+// A sensor that sends status blocks until the batch arrives, then the scripted blocks.
+class scripted_sensor
+{
+  public:
+    explicit scripted_sensor(std::vector<bytes_t> aAfterBatch) : after_(std::move(aAfterBatch))
+    {
+        termios raw{};
+        cfmakeraw(&raw);
+        EXPECT_EQ(openpty(&master_, &slave_, nullptr, &raw, nullptr), 0);
+        path_ = ttyname(slave_);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~scripted_sensor()
+    {
+        thread_.join();
+        close(master_);
+        close(slave_);
+    }
+    scripted_sensor(const scripted_sensor&) = delete;
+    scripted_sensor& operator=(const scripted_sensor&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    void run()
+    {
+        const bytes_t status = _T_block({{0x02, 0x00, 2, 0x53, 0x54}});
+        size_t received = 0;
+        for (int slot = 0; slot < 200 && received < kBATCH_FRAME_SIZE; ++slot)
+        {
+            EXPECT_EQ(write(master_, status.data(), status.size()),
+                      static_cast<ssize_t>(status.size()));
+            pollfd input{master_, POLLIN, 0};
+            uint8_t buffer[64];
+            if (poll(&input, 1, 10) == 1)
+                received +=
+                    static_cast<size_t>(std::max<ssize_t>(read(master_, buffer, sizeof buffer), 0));
+        }
+        ASSERT_EQ(received, kBATCH_FRAME_SIZE);
+        for (const bytes_t& block : after_)
+            EXPECT_EQ(write(master_, block.data(), block.size()),
+                      static_cast<ssize_t>(block.size()));
+    }
+
+    std::vector<bytes_t> after_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+    std::thread thread_;
+};
+
+// Runs getParamI32 against the script; the standard output it printed, and whether it threw.
+std::string _T_exchange(const std::vector<bytes_t>& aAfterBatch, bool* aThrew)
+{
+    scripted_sensor sensor(aAfterBatch);
+    setenv("VESK11_CLI_ENDPOINT", sensor.path().c_str(), 1);
+    setenv("VESK11_CLI_TOUT", "100", 1);
+    Orvo::Support::Vesk11Cli::Uat4::api_sp_t api = Orvo::Support::Vesk11Cli::Uat4::Api__Create();
+    *aThrew = false;
+    testing::internal::CaptureStdout();
+    try
+    {
+        api->getParamI32(2000, 450);
+    }
+    catch (const Orvo::internal_error&)
+    {
+        *aThrew = true;
+    }
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(uat4_api, short_reply_message_is_ignored)
+{
+    vesk11_test::log_capture log;
+    bool threw = false;
+    const std::string out = _T_exchange({_T_block({_T_reply_msg(0, 5, 7)})}, &threw);
+    EXPECT_EQ(out, "fail: poll\n");
+    EXPECT_TRUE(threw);
+    EXPECT_TRUE(log.has(3, "handleDataEvent", "FAIL")) << log.dump();
+}
+
+TEST(uat4_api, first_whole_reply_of_a_good_block_is_the_answer)
+{
+    vesk11_test::log_capture log;
+    bool threw = true;
+    const std::string out =
+        _T_exchange({_T_block({_T_reply_msg(0, 6, 7), _T_reply_msg(0, 7), _T_reply_msg(0, 8)}),
+                     _T_block({_T_reply_msg(0, 9)})},
+                    &threw);
+    EXPECT_EQ(out, "param_result     0 (0x0)\nparam_data_int   7 (0x7)\n"
+                   "param_data_float 0.000000 (0x1.cp-147)\n");
+    EXPECT_FALSE(threw);
+    // The rx record holds the accepted block's messages as decoded: ident, size, data.
+    EXPECT_TRUE(log.has(4, "acceptReply",
+                        "data: rx <03 fc 07 79 42 01 00 06 00 00 03 fc 08 79 42 01 00 07 00 00 "
+                        "00 03 fc 08 79 42 01 00 08 00 00 00>"))
+        << log.dump();
+}
+
+} // namespace
