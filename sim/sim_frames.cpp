@@ -78,10 +78,13 @@ bytes_t frame_block(const bytes_t& aBody, bool aBadCrc)
         trailer[0] = static_cast<uint8_t>(~trailer[0]);
         trailer[1] = static_cast<uint8_t>(~trailer[1]);
     }
-    bytes_t frame(sizeof head);
-    std::memcpy(frame.data(), &head, sizeof head);
-    frame.insert(frame.end(), aBody.begin(), aBody.end());
-    frame.insert(frame.end(), trailer, trailer + kTRAILER485_SIZE);
+    // One allocation of the final size: header, body, trailer.
+    bytes_t frame(sizeof head + aBody.size() + kTRAILER485_SIZE);
+    uint8_t* out = frame.data();
+    std::memcpy(out, &head, sizeof head);
+    if (!aBody.empty())
+        std::memcpy(out + sizeof head, aBody.data(), aBody.size());
+    std::memcpy(out + sizeof head + aBody.size(), trailer, kTRAILER485_SIZE);
     return frame;
 }
 
