@@ -1,8 +1,11 @@
 // End-to-end harness: vesk11-cli as a child process with an environment of its own, and the
 // simulated sensor on a pseudo-terminal whose settings are checked after every run.
+// VESK11_TEST_WRAPPER ("valgrind -q --error-exitcode=1 ...") runs the tool under that command,
+// found on PATH; time limits then widen by wrapper_allowance_ms().
 #ifndef VESK11_TESTS_TOOL_CLI_CHILD_HPP
 #define VESK11_TESTS_TOOL_CLI_CHILD_HPP
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -35,6 +38,28 @@ struct cli_result
     long elapsed_ms = 0;
 };
 
+// The words of VESK11_TEST_WRAPPER, blank-separated; none when it is unset or empty.
+inline std::vector<std::string> wrapper_words()
+{
+    std::vector<std::string> words;
+    std::istringstream text(getenv("VESK11_TEST_WRAPPER") ? getenv("VESK11_TEST_WRAPPER") : "");
+    for (std::string word; text >> word;)
+        words.push_back(word);
+    return words;
+}
+
+// What a wrapped run may take longer: start-up and a slowed-down tool.
+inline long wrapper_allowance_ms()
+{
+    return wrapper_words().empty() ? 0 : 20000;
+}
+
+// An upper time limit of a run, widened under a wrapper.
+inline long within_ms(long aNativeMs)
+{
+    return aNativeMs + wrapper_allowance_ms();
+}
+
 inline std::string temp_file()
 {
     char pattern[] = "/tmp/vesk11-cli-test-XXXXXX";
@@ -52,17 +77,22 @@ inline std::string read_file(const std::string& aPath)
     return text.str();
 }
 
-// One run of the tool. aEnv ("NAME=value" entries) is its whole environment, apart from its
-// LOG2_FILE and the sanitizer options of the test process.
+// One run of the tool. aEnv ("NAME=value" entries) is its whole environment, apart from the
+// sanitizer options of the test process and LOG2_FILE, which is a temp file read back by wait()
+// unless aEnv names one itself.
 class cli_child
 {
   public:
     cli_child(const std::vector<std::string>& aArgs, std::vector<std::string> aEnv)
         : out_path_(temp_file()), err_path_(temp_file()), log_path_(temp_file())
     {
-        std::vector<std::string> args{VESK11_CLI_BINARY};
+        std::vector<std::string> args = wrapper_words();
+        args.push_back(VESK11_CLI_BINARY);
         args.insert(args.end(), aArgs.begin(), aArgs.end());
-        aEnv.push_back("LOG2_FILE=" + log_path_);
+        if (std::none_of(aEnv.begin(), aEnv.end(),
+                         [](const std::string& aEntry)
+                         { return aEntry.rfind("LOG2_FILE=", 0) == 0; }))
+            aEnv.push_back("LOG2_FILE=" + log_path_);
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         {
             if (const char* value = getenv(name))
@@ -76,7 +106,7 @@ class cli_child
         posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_TRUNC, 0);
         posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_TRUNC, 0);
         start_ = std::chrono::steady_clock::now();
-        if (posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_GT(pid_, 0) << "cannot start " << args[0];
@@ -97,18 +127,19 @@ class cli_child
     cli_child& operator=(const cli_child&) = delete;
 
     const std::string& log_path() const { return log_path_; }
+    pid_t pid() const { return pid_; }
 
     // Waits for the exit; a run that outlives the watchdog is killed and fails the test.
     cli_result wait()
     {
         cli_result result;
         int status = 0;
-        const auto watchdog = start_ + std::chrono::seconds(60);
+        const auto watchdog = start_ + std::chrono::milliseconds(within_ms(60000));
         while (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == 0)
         {
             if (std::chrono::steady_clock::now() > watchdog)
             {
-                ADD_FAILURE() << "vesk11-cli still running after 60 s: killed";
+                ADD_FAILURE() << "vesk11-cli still running past its watchdog: killed";
                 kill(pid_, SIGKILL);
                 waitpid(pid_, &status, 0);
                 break;
@@ -123,6 +154,11 @@ class cli_child
             result.status = WEXITSTATUS(status);
         result.out = read_file(out_path_);
         result.err = read_file(err_path_);
+        // (a wrapper reports on standard error, which the tool never writes)
+        if (!wrapper_words().empty())
+        {
+            EXPECT_EQ(result.err, "") << "report of " << wrapper_words()[0];
+        }
         result.log = read_log_file(log_path_);
         return result;
     }
@@ -143,6 +179,22 @@ class cli_child
     std::string log_path_;
     std::chrono::steady_clock::time_point start_;
 };
+
+// Polls the child's log until it holds this record; false after aTimeoutMs (widened under a
+// wrapper).
+inline bool wait_for_record(const cli_child& aChild, int aLevel, const std::string& aFunc,
+                            const std::string& aMessage, long aTimeoutMs)
+{
+    const auto giveUp =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(within_ms(aTimeoutMs));
+    while (!has_record(read_log_file(aChild.log_path()), aLevel, aFunc, aMessage))
+    {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 inline cli_result run_cli(const std::vector<std::string>& aArgs,
                           const std::vector<std::string>& aEnv)

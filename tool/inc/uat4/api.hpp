@@ -16,7 +16,8 @@ namespace Uat4
 
 // Each operation prints the sensor's reply on standard output and returns when the exchange is
 // over; it throws internal_error (after logging the cause) unless an intact reply with result
-// code 0 arrived.
+// code 0 arrived. SIGINT, SIGTERM and SIGHUP during an exchange end it that way too, after the
+// line has been closed.
 class api_like
 {
   public:

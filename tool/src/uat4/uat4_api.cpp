@@ -3,7 +3,9 @@
 #include "uat4/api.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,13 +14,14 @@
 #include <utility>
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/uio.h>
 
 #include "exceptions.hpp"
 #include "log.h"
-#include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat11.h"
+#include "uat4/api_seam.hpp"
 #include "uat4/uat4.h"
 
 namespace Orvo
@@ -33,7 +36,7 @@ namespace Uat4
 namespace
 {
 
-constexpr int32_t kTOUT_MAX_MS = 60000;
+constexpr unsigned long kTOUT_MAX_MS = 60000;
 // The whole exchange may take this many single waits, but never less than kDEADLINE_MIN_MS.
 constexpr int kDEADLINE_TOUTS = 10;
 constexpr int kDEADLINE_MIN_MS = 1000;
@@ -61,6 +64,80 @@ enum data_event_t
     kDATA_EVENT_STOP_REQUEST = 4
 };
 
+// The signals that end a run: the number of the last one caught while an exchange runs.
+const int kSTOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+volatile sig_atomic_t caughtSignal = 0;
+
+void _T_catch_signal(int aSignal)
+{
+    caughtSignal = aSignal;
+}
+
+// While alive, the stop signals only note themselves in caughtSignal, and they are held back
+// except during the wait, which they therefore always interrupt, wherever the exchange was when
+// they came. A signal ignored on entry (nohup) stays ignored.
+class signal_guard
+{
+  public:
+    signal_guard()
+    {
+        caughtSignal = 0;
+        struct sigaction catcher = {};
+        catcher.sa_handler = _T_catch_signal; // no SA_RESTART: the wait must end
+        sigemptyset(&catcher.sa_mask);
+        sigset_t held;
+        sigemptyset(&held);
+        for (size_t i = 0; i < kSIGNAL_COUNT; ++i)
+        {
+            sigaction(kSTOP_SIGNALS[i], nullptr, &old_actions_[i]);
+            caught_[i] = old_actions_[i].sa_handler != SIG_IGN;
+            if (caught_[i])
+            {
+                sigaction(kSTOP_SIGNALS[i], &catcher, nullptr);
+                sigaddset(&held, kSTOP_SIGNALS[i]);
+            }
+        }
+        pthread_sigmask(SIG_BLOCK, &held, &wait_mask_);
+    }
+    // A signal held back until now reaches the catcher before the old handlers return.
+    ~signal_guard()
+    {
+        pthread_sigmask(SIG_SETMASK, &wait_mask_, nullptr);
+        for (size_t i = 0; i < kSIGNAL_COUNT; ++i)
+        {
+            if (caught_[i])
+                sigaction(kSTOP_SIGNALS[i], &old_actions_[i], nullptr);
+        }
+    }
+    signal_guard(const signal_guard&) = delete;
+    signal_guard& operator=(const signal_guard&) = delete;
+
+    // The signal mask of the caller: the one to wait with.
+    const sigset_t* waitMask() const { return &wait_mask_; }
+
+  private:
+    static constexpr size_t kSIGNAL_COUNT = sizeof kSTOP_SIGNALS / sizeof kSTOP_SIGNALS[0];
+    struct sigaction old_actions_[kSIGNAL_COUNT] = {};
+    bool caught_[kSIGNAL_COUNT] = {};
+    sigset_t wait_mask_{};
+};
+
+// The time-out text as the C library's unsigned conversion reads it (blanks, a sign, digits up to
+// the first other character; none: 0), but judged by the number written, not by what the
+// conversion wraps it to: "-1" (the largest number), "-18446744073709551615" (1) and
+// "4294967496" (200 once cut to 32 bits) are all out of range.
+bool _T_decode_tout(const char* aText, int* aToutMs)
+{
+    const char* sign = aText;
+    while (std::isspace(static_cast<unsigned char>(*sign)))
+        ++sign;
+    const unsigned long value = strtoul(aText, nullptr, 10);
+    if (value > kTOUT_MAX_MS || (*sign == '-' && value != 0))
+        return false;
+    *aToutMs = static_cast<int>(value);
+    return true;
+}
+
 int64_t _T_now_ms()
 {
     timespec now{};
@@ -86,8 +163,9 @@ void _T_format_hex(const uint8_t* aData, size_t aSize, char* aText)
 class api : public api_like
 {
   public:
-    api(std::string aSensorEndpoint, int aToutMs)
-        : sensor_endpoint_(std::move(aSensorEndpoint)), tout_ms_(aToutMs)
+    api(std::string aSensorEndpoint, int aToutMs, transport_init_fn aInitTransport)
+        : sensor_endpoint_(std::move(aSensorEndpoint)), tout_ms_(aToutMs),
+          init_transport_(aInitTransport)
     {
     }
     ~api() override = default;
@@ -119,11 +197,13 @@ class api : public api_like
     void dropBlock();
     void takeMessage(uint16_t aMsgIdent, const uint8_t* aMsgData, uint8_t aMsgSize);
     void endBlock();
+    bool isEcho() const;
     void sendBatch();
     void acceptReply();
 
     std::string sensor_endpoint_;
     int32_t tout_ms_;
+    transport_init_fn init_transport_;
     transport_t transport_{};
     bool stop_req_ = false;
     data_state_t state_ = kDATA_STATE_INIT;
@@ -237,7 +317,7 @@ bool api::enter(const std::string& aSensorEndpoint)
         return false;
     }
     std::memcpy(args.endpoint_path, aSensorEndpoint.data(), aSensorEndpoint.size());
-    if (Transport__InitCom(&transport_, &args, handleDataBlock, this) != 0)
+    if (init_transport_(&transport_, &args, handleDataBlock, this) != 0)
     {
         LOG_WRITE(1, "fail: Transport__InitCom");
         return false;
@@ -261,9 +341,10 @@ void api::leave()
 }
 
 // Each wait is bounded by the time-out, the whole exchange by the deadline, which counts from
-// the moment the link opened.
+// the moment the link opened; a stop signal ends it at once.
 void api::exec(const std::string& anEdnpoint, int aToutMs)
 {
+    const signal_guard signals;
     if (!enter(anEdnpoint))
     {
         LOG_WRITE(1, "fail");
@@ -275,6 +356,11 @@ void api::exec(const std::string& anEdnpoint, int aToutMs)
     pollfd link{Transport__GetLinkHandle(&transport_), POLLIN, 0};
     while (!stop_req_)
     {
+        if (caughtSignal != 0)
+        {
+            LOG_WRITE(1, "fail: interrupted by signal %d", static_cast<int>(caughtSignal));
+            break;
+        }
         const int64_t remainingMs = deadline - _T_now_ms();
         if (remainingMs <= 0)
         {
@@ -283,7 +369,8 @@ void api::exec(const std::string& anEdnpoint, int aToutMs)
             continue;
         }
         const int waitMs = static_cast<int>(std::min<int64_t>(aToutMs, remainingMs));
-        const int ready = poll(&link, 1, waitMs);
+        const timespec wait{waitMs / 1000, (waitMs % 1000) * 1000000L};
+        const int ready = ppoll(&link, 1, &wait, signals.waitMask());
         if (ready < 0)
         {
             if (errno == EINTR)
@@ -394,8 +481,17 @@ void api::endBlock()
 {
     if (!batch_sent_)
         sendBatch();
+    else if (isEcho())
+        LOG_WRITE(4, "data: echo of the query ignored");
     else if (reply_held_)
         acceptReply();
+}
+
+// A half-duplex adapter hands the tool's own frame back; with group 17017 (0x4279) its messages
+// even look like replies. The decoder delivered every message of such a block, and nothing else.
+bool api::isEcho() const
+{
+    return block_size_ == sizeof batch_ && std::memcmp(block_bytes_, &batch_, sizeof batch_) == 0;
 }
 
 void api::sendBatch()
@@ -452,18 +548,20 @@ api_sp_t Api__Create()
         LOG_WRITE(1, "fail: VESK11_CLI_TOUT (value:null)");
         throw params_error();
     }
-    // Taken as a signed 32-bit number, as the C library converts it: "-1" and "4294967295"
-    // both become -1, which would make every wait endless.
-    const int32_t toutMs =
-        static_cast<int32_t>(static_cast<uint32_t>(strtoul(toutText, nullptr, 10)));
-    if (toutMs < 0 || toutMs > kTOUT_MAX_MS)
+    int toutMs = 0;
+    if (!_T_decode_tout(toutText, &toutMs))
     {
         LOG_WRITE(1, "fail: VESK11_CLI_TOUT (value:%s)", toutText);
         throw params_error();
     }
-    api_sp_t uat4 = std::make_shared<api>(endpoint, toutMs);
+    api_sp_t uat4 = std::make_shared<api>(endpoint, toutMs, Transport__InitCom);
     LOG_WRITE(4, "done");
     return uat4;
+}
+
+api_sp_t Api__CreateOver(std::string aSensorEndpoint, int aToutMs, transport_init_fn aInitTransport)
+{
+    return std::make_shared<api>(std::move(aSensorEndpoint), aToutMs, aInitTransport);
 }
 
 } // namespace Uat4

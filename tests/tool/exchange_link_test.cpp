@@ -1,0 +1,158 @@
+// The exchange over a scripted link: the ends of a line that a pty shows only by chance (a
+// hang-up or error without input, EIO, end of input), a reply arriving one byte per read, and an
+// adapter echoing the query back.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "exceptions.hpp"
+#include "fake_link.hpp"
+#include "log_capture.hpp"
+#include "pty_peer.hpp"
+
+namespace
+{
+
+using vesk11_test::bytes_t;
+using vesk11_test::fake_link;
+using vesk11_test::link_fd_t;
+using vesk11_test::link_read;
+
+struct outcome
+{
+    std::string out;
+    bool threw = false;
+    std::vector<std::string> failures; // level 1, "func: message"
+    std::vector<vesk11_test::log_record> log;
+};
+
+outcome _T_get_param(fake_link& aLink, uint16_t aGroup, int aToutMs = 1000)
+{
+    vesk11_test::log_capture log;
+    outcome result;
+    const Orvo::Support::Vesk11Cli::Uat4::api_sp_t api = aLink.api(aToutMs);
+    testing::internal::CaptureStdout();
+    try
+    {
+        api->getParamI32(aGroup, 5);
+    }
+    catch (const Orvo::internal_error&)
+    {
+        result.threw = true;
+    }
+    fflush(stdout);
+    result.out = testing::internal::GetCapturedStdout();
+    result.log = log.records();
+    for (const vesk11_test::log_record& record : result.log)
+    {
+        if (record.level == 1)
+            result.failures.push_back(record.func + ": " + record.message);
+    }
+    return result;
+}
+
+bool _T_has(const outcome& aRun, int aLevel, const std::string& aFunc, const std::string& aMessage)
+{
+    return vesk11_test::has_record(aRun.log, aLevel, aFunc, aMessage);
+}
+
+// Every byte of aBytes as a read of its own.
+std::vector<link_read> _T_byte_reads(const bytes_t& aBytes)
+{
+    std::vector<link_read> reads;
+    for (uint8_t byte : aBytes)
+        reads.push_back({{byte}, 0});
+    return reads;
+}
+
+TEST(exchange_link, line_ends_fail_the_exchange_and_release_the_link)
+{
+    struct end_case
+    {
+        const char* name;
+        link_fd_t fd;
+        std::vector<link_read> reads;
+        std::string out;
+        std::vector<std::string> failures;
+        bool absent; // the "FAIL" record of a line without data
+    };
+    const bytes_t status = vesk11_test::status_block();
+    // clang-format off
+    const end_case cases[] = {
+        {"end of input after the query", link_fd_t::kREADABLE, {{status, 0}, {{}, 0}}, "",
+         {"exec: fail: read data <connection lost>"}, true},
+        {"EIO after the query", link_fd_t::kREADABLE, {{status, 0}, {{}, EIO}}, "",
+         {"exec: fail: read data <Input/output error>"}, false},
+        {"POLLHUP without POLLIN", link_fd_t::kHUNG_UP, {}, "fail: poll\n", {}, true},
+        {"POLLERR without POLLIN", link_fd_t::kBROKEN, {}, "fail: poll\n", {}, true},
+    };
+    // clang-format on
+    for (const end_case& aCase : cases)
+    {
+        SCOPED_TRACE(aCase.name);
+        fake_link link(aCase.fd, aCase.reads);
+        const outcome run = _T_get_param(link, 2000);
+        EXPECT_EQ(run.out, aCase.out);
+        EXPECT_TRUE(run.threw);
+        EXPECT_EQ(run.failures, aCase.failures);
+        EXPECT_EQ(_T_has(run, 3, "handleDataEvent", "FAIL"), aCase.absent);
+        EXPECT_TRUE(link.closed());
+        EXPECT_TRUE(link.released());
+        EXPECT_EQ(link.sent().size(), aCase.reads.empty() ? 0u : 1u);
+        // A line that reported no input was never read.
+        EXPECT_EQ(link.receives(), static_cast<int>(aCase.reads.size()));
+    }
+}
+
+TEST(exchange_link, reply_one_byte_per_read_is_found)
+{
+    bytes_t stream = vesk11_test::status_block();
+    const bytes_t reply = vesk11_test::reply_block(0, 7);
+    stream.insert(stream.end(), reply.begin(), reply.end());
+    const bytes_t trailing = vesk11_test::reply_block(0, 9);
+    stream.insert(stream.end(), trailing.begin(), trailing.end());
+    fake_link link(link_fd_t::kREADABLE, _T_byte_reads(stream));
+    const outcome run = _T_get_param(link, 2000);
+    EXPECT_EQ(run.out, vesk11_test::reply_lines(7, "0x1.cp-147"));
+    EXPECT_FALSE(run.threw);
+    EXPECT_EQ(link.sent().size(), 1u);
+    // The exchange stopped with the reply's last byte.
+    EXPECT_EQ(link.receives(), static_cast<int>(stream.size() - trailing.size()));
+    EXPECT_TRUE(link.closed());
+}
+
+// Group 17017 is 0x4279: every message of the echoed query begins with the reply's 0x79 0x42.
+TEST(exchange_link, echoed_query_is_never_the_reply)
+{
+    const bytes_t status = vesk11_test::status_block();
+    struct echo_case
+    {
+        const char* name;
+        std::vector<link_read> reads; // the echo comes right after the status block
+        std::string out;
+        bool threw;
+    };
+    const echo_case cases[] = {
+        {"echo, then the reply",
+         {{status, 0}, {vesk11_test::reply_block(0, 42), 0}},
+         vesk11_test::reply_lines(42, "0x1.5p-144"),
+         false},
+        {"echo only", {{status, 0}}, "", true},
+    };
+    for (const echo_case& aCase : cases)
+    {
+        SCOPED_TRACE(aCase.name);
+        fake_link link(link_fd_t::kREADABLE, aCase.reads, true);
+        const outcome run = _T_get_param(link, 17017);
+        EXPECT_EQ(run.out, aCase.out);
+        EXPECT_EQ(run.threw, aCase.threw);
+        ASSERT_EQ(link.sent().size(), 1u);
+        EXPECT_EQ(link.sent()[0][15], 0x79);
+        EXPECT_EQ(link.sent()[0][16], 0x42);
+        EXPECT_TRUE(_T_has(run, 4, "endBlock", "data: echo of the query ignored"));
+    }
+}
+
+} // namespace

@@ -1,0 +1,203 @@
+// A scripted sensor: the test itself plays the far end of a fresh pseudo-terminal, writing the
+// line's bytes with the timing it needs and reading what the tool sends. For what the simulated
+// sensor cannot do: oversized headers, floods, echoes, a line that vanishes mid-block.
+#ifndef VESK11_TESTS_TOOL_PTY_PEER_HPP
+#define VESK11_TESTS_TOOL_PTY_PEER_HPP
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "cli_child.hpp"
+#include "crc16.h"
+#include "transport_serial_types11.h"
+
+namespace vesk11_test
+{
+
+using bytes_t = std::vector<uint8_t>;
+
+// The tool's frame: header, three 11-byte messages, body checksum.
+constexpr size_t kQUERY_FRAME_SIZE = 47;
+
+// A whole block around aBody, of any length up to 65535, with both checksums right.
+inline bytes_t block_of(const bytes_t& aBody)
+{
+    vesk11_head485 head{};
+    Block485__EncodeHead(&head, static_cast<uint16_t>(aBody.size()));
+    const uint8_t* headBytes = reinterpret_cast<const uint8_t*>(&head);
+    bytes_t block(headBytes, headBytes + sizeof head);
+    block.insert(block.end(), aBody.begin(), aBody.end());
+    uint16_t crc = kCRC16_INIT;
+    for (uint8_t byte : aBody)
+        Crc16__Update(byte, &crc);
+    block.push_back(static_cast<uint8_t>(crc >> 8));
+    block.push_back(static_cast<uint8_t>(crc));
+    return block;
+}
+
+// The unasked status block of the sensor.
+inline bytes_t status_block()
+{
+    return block_of({0x02, 0x00, 2, 0x53, 0x54});
+}
+
+// A reply block: message 2 (udt_index 0x4279) with this result and value.
+inline bytes_t reply_block(uint8_t aResult, uint32_t aValue)
+{
+    return block_of({0x03, 0xFC, 8, 0x79, 0x42, 0x01, aResult, static_cast<uint8_t>(aValue),
+                     static_cast<uint8_t>(aValue >> 8), static_cast<uint8_t>(aValue >> 16),
+                     static_cast<uint8_t>(aValue >> 24)});
+}
+
+// The lines the tool prints for a reply with result 0 and an integer value below 2^23 (its
+// float reading then is a tiny subnormal, printed as 0.000000).
+inline std::string reply_lines(uint32_t aValue, const std::string& aFloatHex)
+{
+    char text[160];
+    snprintf(
+        text, sizeof text,
+        "param_result     0 (0x0)\nparam_data_int   %u (0x%x)\nparam_data_float 0.000000 (%s)\n",
+        aValue, aValue, aFloatHex.c_str());
+    return text;
+}
+
+class pty_peer
+{
+  public:
+    pty_peer()
+    {
+        termios raw{};
+        cfmakeraw(&raw);
+        EXPECT_EQ(openpty(&master_, &slave_, nullptr, &raw, nullptr), 0);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        // The tool must not inherit the far end: a vanishing device would stay.
+        fcntl(master_, F_SETFD, FD_CLOEXEC);
+        fcntl(slave_, F_SETFD, FD_CLOEXEC);
+        path_ = ttyname(slave_);
+        EXPECT_EQ(tcgetattr(slave_, &settings_), 0);
+    }
+    ~pty_peer()
+    {
+        close_master();
+        close(slave_);
+    }
+    pty_peer(const pty_peer&) = delete;
+    pty_peer& operator=(const pty_peer&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::vector<std::string> env(const std::string& aTout) const
+    {
+        return {"VESK11_CLI_ENDPOINT=" + path_, "VESK11_CLI_TOUT=" + aTout};
+    }
+
+    // Writes all of aBytes in pieces of aPiece bytes, aPauseUs apart; false when the line stays
+    // full (nobody reading) for 30 s.
+    bool send(const bytes_t& aBytes, size_t aPiece = 0, long aPauseUs = 0)
+    {
+        const size_t piece = aPiece == 0 ? aBytes.size() : aPiece;
+        for (size_t at = 0; at < aBytes.size();)
+        {
+            const size_t want = std::min(piece, aBytes.size() - at);
+            size_t done = 0;
+            while (done < want)
+            {
+                const ssize_t n = write(master_, aBytes.data() + at + done, want - done);
+                if (n > 0)
+                    done += static_cast<size_t>(n);
+                else if (n < 0 && errno != EAGAIN)
+                    return false;
+                else if (!wait_master(POLLOUT, within_ms(30000)))
+                    return false;
+            }
+            at += want;
+            if (aPauseUs > 0)
+                usleep(static_cast<useconds_t>(aPauseUs));
+        }
+        return true;
+    }
+
+    // Plays a sensor that streams status blocks every 10 ms until the tool's frame has come;
+    // returns what the tool sent (empty when nothing came within aTimeoutMs).
+    bytes_t await_query(long aTimeoutMs = 10000)
+    {
+        const auto giveUp =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(within_ms(aTimeoutMs));
+        bytes_t got;
+        while (got.size() < kQUERY_FRAME_SIZE && std::chrono::steady_clock::now() < giveUp)
+        {
+            EXPECT_TRUE(send(status_block()));
+            const bytes_t more = receive(10);
+            got.insert(got.end(), more.begin(), more.end());
+        }
+        EXPECT_EQ(got.size(), kQUERY_FRAME_SIZE);
+        return got;
+    }
+
+    // What the tool sends within aWaitMs.
+    bytes_t receive(long aWaitMs)
+    {
+        bytes_t got;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(aWaitMs);
+        for (long left = aWaitMs; left >= 0;)
+        {
+            uint8_t buffer[256];
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n > 0)
+                got.insert(got.end(), buffer, buffer + n);
+            else if (!wait_master(POLLIN, left))
+                break;
+            left = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         until - std::chrono::steady_clock::now())
+                                         .count());
+        }
+        return got;
+    }
+
+    // The device vanishes: the tool's side sees a hang-up.
+    void close_master()
+    {
+        if (master_ >= 0)
+            close(master_);
+        master_ = -1;
+    }
+
+    void expect_line_restored() const
+    {
+        termios now{};
+        ASSERT_EQ(tcgetattr(slave_, &now), 0);
+        EXPECT_EQ(now.c_iflag, settings_.c_iflag);
+        EXPECT_EQ(now.c_oflag, settings_.c_oflag);
+        EXPECT_EQ(now.c_cflag, settings_.c_cflag);
+        EXPECT_EQ(now.c_lflag, settings_.c_lflag);
+        EXPECT_EQ(now.c_cc[VMIN], settings_.c_cc[VMIN]);
+        EXPECT_EQ(now.c_cc[VTIME], settings_.c_cc[VTIME]);
+    }
+
+  private:
+    bool wait_master(short aEvents, long aTimeoutMs) const
+    {
+        pollfd entry{master_, aEvents, 0};
+        return poll(&entry, 1, static_cast<int>(aTimeoutMs)) == 1 && (entry.revents & aEvents);
+    }
+
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+    termios settings_{};
+};
+
+} // namespace vesk11_test
+
+#endif
