@@ -6,24 +6,20 @@
 // Input: flags (bit 0: endpoint set, bit 1: time-out set), then the endpoint text, a null byte,
 // the time-out text (up to a further null byte).
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "exceptions.hpp"
-#include "log.h"
+#include "fuzz_support.hpp"
 #include "uat4/api.hpp"
+
+const char* const vesk11_fuzz::kSUBJECT = "environment";
 
 namespace
 {
 
-void _T_require(bool aCondition, const char* aWhat)
-{
-    if (aCondition)
-        return;
-    std::fprintf(stderr, "environment invariant broken: %s\n", aWhat);
-    std::abort();
-}
+using vesk11_fuzz::require;
 
 bool _T_is_blank(char aChar)
 {
@@ -66,8 +62,7 @@ std::string toutEntry;
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    setenv("LOG2_FILE", "/dev/null", 1);
-    LogOpen2("api_env_fuzz", 4, 0);
+    vesk11_fuzz::open_log("api_env_fuzz");
     return 0;
 }
 
@@ -77,10 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
         return 0;
     const bool endpointSet = (aData[0] & 1) != 0;
     const bool toutSet = (aData[0] & 2) != 0;
-    const std::string rest(reinterpret_cast<const char*>(aData + 1), aSize - 1);
-    const size_t cut = rest.find('\0');
-    const std::string endpoint = rest.substr(0, cut);
-    const std::string tout = cut == std::string::npos ? "" : rest.substr(cut + 1).c_str();
+    const std::vector<std::string> texts =
+        vesk11_fuzz::split_at_nulls(std::string(aData + 1, aData + aSize));
+    const std::string& endpoint = texts[0];
+    const std::string tout = texts.size() > 1 ? texts[1] : "";
     _T_set_env("VESK11_CLI_ENDPOINT", endpointSet, endpoint, endpointEntry);
     _T_set_env("VESK11_CLI_TOUT", toutSet, tout, toutEntry);
 
@@ -92,10 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     }
     catch (const Orvo::params_error&)
     {
-        _T_require(!accept, "refused a usable environment");
+        require(!accept, "refused a usable environment");
         return 0;
     }
-    _T_require(accept && api != nullptr, "accepted an unusable environment");
+    require(accept && api != nullptr, "accepted an unusable environment");
     if (endpoint.size() > 127)
     {
         bool refused = false;
@@ -107,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
         {
             refused = true;
         }
-        _T_require(refused, "an endpoint of more than 127 bytes was used");
+        require(refused, "an endpoint of more than 127 bytes was used");
     }
     return 0;
 }

@@ -5,15 +5,18 @@
 // Input: the first byte seeds the cut points, the rest is the byte stream.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "block_decoder11.h"
+#include "fuzz_support.hpp"
+
+const char* const vesk11_fuzz::kSUBJECT = "block decoder";
 
 namespace
 {
+
+using vesk11_fuzz::require;
 
 struct event
 {
@@ -28,14 +31,6 @@ struct event
                std::memcmp(data, aOther.data, size) == 0;
     }
 };
-
-void _T_require(bool aCondition, const char* aWhat)
-{
-    if (aCondition)
-        return;
-    std::fprintf(stderr, "block decoder invariant broken: %s\n", aWhat);
-    std::abort();
-}
 
 struct recorder
 {
@@ -57,13 +52,13 @@ struct recorder
         event e{aStat, aIdent, aSize, {}};
         if (aStat == kBLOCKDECODER11_STAT_MSG)
         {
-            _T_require(aData != nullptr, "message without data pointer");
-            _T_require(aSize <= sizeof e.data, "message of more than 8 data bytes");
+            require(aData != nullptr, "message without data pointer");
+            require(aSize <= sizeof e.data, "message of more than 8 data bytes");
             std::memcpy(e.data, aData, aSize);
         }
         else
         {
-            _T_require(aData == nullptr && aSize == 0, "data with a non-message event");
+            require(aData == nullptr && aSize == 0, "data with a non-message event");
         }
         check_order(aBlockTs, aStat, aIdent);
         events.push_back(e);
@@ -74,20 +69,20 @@ struct recorder
         switch (aStat)
         {
         case kBLOCKDECODER11_STAT_INIT:
-            _T_require(!in_block, "block begins inside a block");
-            _T_require(aIdent == 0, "block begins with an identifier");
+            require(!in_block, "block begins inside a block");
+            require(aIdent == 0, "block begins with an identifier");
             in_block = true;
             block_ts = aBlockTs;
             return;
         case kBLOCKDECODER11_STAT_MSG:
         case kBLOCKDECODER11_STAT_FINI_OK:
         case kBLOCKDECODER11_STAT_FINI_FAIL:
-            _T_require(in_block, "event outside a block");
-            _T_require(aBlockTs == block_ts, "time stamp changes inside a block");
+            require(in_block, "event outside a block");
+            require(aBlockTs == block_ts, "time stamp changes inside a block");
             in_block = aStat == kBLOCKDECODER11_STAT_MSG;
             return;
         default:
-            _T_require(false, "unknown event code");
+            require(false, "unknown event code");
         }
     }
 };
@@ -109,7 +104,7 @@ std::vector<event> _T_decode(const uint8_t* aData, size_t aSize, uint8_t aSeed, 
 {
     recorder rec;
     block_decoder11_t decoder{};
-    _T_require(BlockDecoder11__Init(&decoder, recorder::handler, &rec), "init failed");
+    require(BlockDecoder11__Init(&decoder, recorder::handler, &rec), "init failed");
     cutter cut{aSeed};
     const size_t maxPiece = size_t(aSeed % 40) + 1;
     for (size_t at = 0; at < aSize;)
@@ -124,7 +119,7 @@ std::vector<event> _T_decode(const uint8_t* aData, size_t aSize, uint8_t aSeed, 
         }
     }
     BlockDecoder11__Deinit(&decoder);
-    _T_require(decoder.self == nullptr, "deinit left the handle attached");
+    require(decoder.self == nullptr, "deinit left the handle attached");
     return rec.events;
 }
 
@@ -138,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     const uint8_t* stream = aData + 1;
     const size_t size = aSize - 1;
     const std::vector<event> whole = _T_decode(stream, size, seed, false, false);
-    _T_require(_T_decode(stream, size, seed, true, false) == whole,
-               "events depend on how the stream is cut");
+    require(_T_decode(stream, size, seed, true, false) == whole,
+            "events depend on how the stream is cut");
     _T_decode(stream, size, seed, true, true);
     return 0;
 }

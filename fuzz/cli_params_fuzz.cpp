@@ -16,8 +16,6 @@
 // null bytes, as in an argument vector.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -26,25 +24,21 @@
 
 #include "cli.hpp"
 #include "exceptions.hpp"
-#include "log.h"
+#include "fuzz_support.hpp"
 #include "text.hpp"
+
+const char* const vesk11_fuzz::kSUBJECT = "text";
 
 namespace
 {
+
+using vesk11_fuzz::require;
 
 using namespace Orvo;
 using namespace Orvo::Support;
 
 constexpr size_t kHEADER_SIZE = 4;
 const char* const kBLANKS = "\t ";
-
-void _T_require(bool aCondition, const char* aWhat)
-{
-    if (aCondition)
-        return;
-    std::fprintf(stderr, "text invariant broken: %s\n", aWhat);
-    std::abort();
-}
 
 bool _T_is_blank(char aChar)
 {
@@ -78,24 +72,24 @@ void _T_check_name_value(const std::string& aText, const std::string& aName,
 {
     if (aText.find(aDelim) == std::string::npos)
     {
-        _T_require(aName == aText && aValue.empty(), "text without delimiter is not the name");
+        require(aName == aText && aValue.empty(), "text without delimiter is not the name");
         return;
     }
-    _T_require(aName.find(aDelim) == std::string::npos, "name holds the delimiter");
-    _T_require(_T_starts_with(aText, aName) && _T_ends_with(aText, aValue) &&
-                   aName.size() + aValue.size() < aText.size(),
-               "name and value are not the ends of the text");
-    _T_require(aName.empty() || !_T_is_blank(aName.back()), "name ends in a blank");
-    _T_require(aValue.empty() || !_T_is_blank(aValue.front()), "value begins with a blank");
+    require(aName.find(aDelim) == std::string::npos, "name holds the delimiter");
+    require(_T_starts_with(aText, aName) && _T_ends_with(aText, aValue) &&
+                aName.size() + aValue.size() < aText.size(),
+            "name and value are not the ends of the text");
+    require(aName.empty() || !_T_is_blank(aName.back()), "name ends in a blank");
+    require(aValue.empty() || !_T_is_blank(aValue.front()), "value begins with a blank");
     const std::string middle =
         aText.substr(aName.size(), aText.size() - aName.size() - aValue.size());
     size_t delims = 0;
     for (char c : middle)
     {
         delims += c == aDelim ? 1 : 0;
-        _T_require(c == aDelim || _T_is_blank(c), "more than blanks around the delimiter");
+        require(c == aDelim || _T_is_blank(c), "more than blanks around the delimiter");
     }
-    _T_require(delims == 1, "not one delimiter between name and value");
+    require(delims == 1, "not one delimiter between name and value");
 }
 
 void _T_check_params(const std::vector<std::string>& aArgs)
@@ -111,20 +105,20 @@ void _T_check_params(const std::vector<std::string>& aArgs)
 
         std::string aliased = arg;
         TextDecodeParamValue(aliased, aliased, value, '=');
-        _T_require(aliased == name, "name differs when written over the text");
+        require(aliased == name, "name differs when written over the text");
         aliased = arg;
         TextDecodeParamValue(aliased, name, aliased, '=');
-        _T_require(aliased == value, "value differs when written over the text");
+        require(aliased == value, "value differs when written over the text");
     }
     cli_params_t params;
     Cli__DecodeParams(params, aArgs);
-    _T_require(params == expected, "parameter map differs from the arguments");
+    require(params == expected, "parameter map differs from the arguments");
 
     cli_params_t twoRuns;
     const auto middle = aArgs.cbegin() + static_cast<std::ptrdiff_t>(aArgs.size() / 2);
     Cli__DecodeParams(twoRuns, aArgs.cbegin(), middle);
     Cli__DecodeParams(twoRuns, middle, aArgs.cend());
-    _T_require(twoRuns == params, "a second run did not extend the map");
+    require(twoRuns == params, "a second run did not extend the map");
 }
 
 // The text with surplus delimiters gone: none at the ends, one between pieces.
@@ -152,22 +146,22 @@ void _T_check_split(const std::string& aText, char aDelim)
     const std::string sentinel = "\x01sentinel";
     std::vector<std::string> pieces{sentinel};
     TextSplit(aText, aDelim, pieces);
-    _T_require(pieces.front() == sentinel, "split cleared its output");
+    require(pieces.front() == sentinel, "split cleared its output");
     pieces.erase(pieces.begin());
     for (const std::string& piece : pieces)
     {
-        _T_require(!piece.empty(), "split gave an empty piece");
-        _T_require(piece.find(aDelim) == std::string::npos, "split piece holds the delimiter");
+        require(!piece.empty(), "split gave an empty piece");
+        require(piece.find(aDelim) == std::string::npos, "split piece holds the delimiter");
     }
     const std::string joined = TextJoin(aDelim, pieces);
-    _T_require(joined == _T_squeeze(aText, aDelim), "join of the pieces is not the text");
+    require(joined == _T_squeeze(aText, aDelim), "join of the pieces is not the text");
     std::vector<std::string> again;
     TextSplit(joined, aDelim, again);
-    _T_require(again == pieces, "split of the join is not the pieces");
+    require(again == pieces, "split of the join is not the pieces");
 
     std::vector<std::string> byString;
     TextSplit(aText, std::string(1, aDelim), byString);
-    _T_require(byString == pieces, "one-character string delimiter splits differently");
+    require(byString == pieces, "one-character string delimiter splits differently");
 }
 
 void _T_check_split_string(const std::string& aText, const std::string& aDelim)
@@ -179,19 +173,19 @@ void _T_check_split_string(const std::string& aText, const std::string& aDelim)
     }
     catch (const params_error&)
     {
-        _T_require(aDelim.empty(), "split refused a delimiter");
+        require(aDelim.empty(), "split refused a delimiter");
         return;
     }
-    _T_require(!aDelim.empty(), "split accepted an empty delimiter");
+    require(!aDelim.empty(), "split accepted an empty delimiter");
     size_t at = 0;
     for (const std::string& piece : pieces)
     {
-        _T_require(!piece.empty(), "split gave an empty piece");
-        _T_require(piece.find(aDelim) == std::string::npos, "split piece holds the delimiter");
-        _T_require(aDelim.find(piece.front()) == std::string::npos,
-                   "split piece begins with a delimiter character");
+        require(!piece.empty(), "split gave an empty piece");
+        require(piece.find(aDelim) == std::string::npos, "split piece holds the delimiter");
+        require(aDelim.find(piece.front()) == std::string::npos,
+                "split piece begins with a delimiter character");
         at = aText.find(piece, at);
-        _T_require(at != std::string::npos, "split pieces are not the text's, in order");
+        require(at != std::string::npos, "split pieces are not the text's, in order");
         at += piece.size();
     }
 }
@@ -201,22 +195,21 @@ void _T_check_trims(const std::string& aText, const std::string& aChars, size_t 
     const std::string left = TextTrimL(aText, aChars, aPos);
     const size_t from = aPos < aText.size() ? aPos : aText.size();
     const size_t leftAt = aText.size() - left.size();
-    _T_require(leftAt >= from && _T_ends_with(aText, left), "left trim is not a tail after aPos");
-    _T_require(_T_only_of(aText, from, leftAt, aChars), "left trim dropped other characters");
-    _T_require(left.empty() || aChars.find(left.front()) == std::string::npos,
-               "left trim kept a set character in front");
+    require(leftAt >= from && _T_ends_with(aText, left), "left trim is not a tail after aPos");
+    require(_T_only_of(aText, from, leftAt, aChars), "left trim dropped other characters");
+    require(left.empty() || aChars.find(left.front()) == std::string::npos,
+            "left trim kept a set character in front");
 
     const std::string right = TextTrimR(aText, aChars, aPos);
     const size_t upTo = aPos < aText.size() ? aPos + 1 : aText.size();
-    _T_require(right.size() <= upTo && _T_starts_with(aText, right),
-               "right trim is not a head up to aPos");
-    _T_require(_T_only_of(aText, right.size(), upTo, aChars),
-               "right trim dropped other characters");
-    _T_require(right.empty() || aChars.find(right.back()) == std::string::npos,
-               "right trim kept a set character at the end");
+    require(right.size() <= upTo && _T_starts_with(aText, right),
+            "right trim is not a head up to aPos");
+    require(_T_only_of(aText, right.size(), upTo, aChars), "right trim dropped other characters");
+    require(right.empty() || aChars.find(right.back()) == std::string::npos,
+            "right trim kept a set character at the end");
 
-    _T_require(TextTrim(aText, aChars, aPos) == TextTrimR(left, aChars),
-               "trim is not the right trim of the left trim");
+    require(TextTrim(aText, aChars, aPos) == TextTrimR(left, aChars),
+            "trim is not the right trim of the left trim");
 }
 
 void _T_check_decode_value(const std::string& aText, char aDelim)
@@ -227,12 +220,12 @@ void _T_check_decode_value(const std::string& aText, char aDelim)
     try
     {
         const std::string value = TextDecodeValue(aText, aDelim);
-        _T_require(valueAt != std::string::npos && value == tail.substr(valueAt),
-                   "decoded value is not the text after the delimiter");
+        require(valueAt != std::string::npos && value == tail.substr(valueAt),
+                "decoded value is not the text after the delimiter");
     }
     catch (const params_error&)
     {
-        _T_require(valueAt == std::string::npos, "value refused although present");
+        require(valueAt == std::string::npos, "value refused although present");
     }
 }
 
@@ -261,7 +254,7 @@ void _T_check_decode_utf8(const std::string& aText, size_t aTargetSize, bool aUp
     {
         converted =
             TextDecodeUtf8(wide, aTargetSize, sourceData.get(), measured ? 0 : source.size());
-        _T_require(converted, "conversion returned false");
+        require(converted, "conversion returned false");
     }
     catch (const internal_error&)
     {
@@ -271,13 +264,13 @@ void _T_check_decode_utf8(const std::string& aText, size_t aTargetSize, bool aUp
     for (char c : source)
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     if (ascii)
-        _T_require(converted == (source.size() + 1 <= room), "ASCII fit decided wrongly");
+        require(converted == (source.size() + 1 <= room), "ASCII fit decided wrongly");
     if (!converted)
         return;
     const size_t length = wcsnlen(wide, room);
-    _T_require(length < room, "converted text not terminated inside the target");
-    _T_require(TextEncodeUtf8(wide) == source.substr(0, source.find('\0')),
-               "converted text does not encode back to the source");
+    require(length < room, "converted text not terminated inside the target");
+    require(TextEncodeUtf8(wide) == source.substr(0, source.find('\0')),
+            "converted text does not encode back to the source");
 }
 
 void _T_check_encode_utf8(const std::string& aText)
@@ -294,35 +287,19 @@ void _T_check_encode_utf8(const std::string& aText)
             return;
         expected += bytes;
     }
-    _T_require(utf8.size() == expected, "UTF-8 length differs from the characters'");
+    require(utf8.size() == expected, "UTF-8 length differs from the characters'");
     const size_t targetSize = (length + 1) * sizeof(wchar_t);
     const std::unique_ptr<char[]> target(new char[targetSize]);
     wchar_t* back = reinterpret_cast<wchar_t*>(target.get());
     TextDecodeUtf8(back, targetSize, utf8.c_str(), 0);
-    _T_require(std::wcscmp(back, wide.data()) == 0, "text did not survive UTF-8 and back");
-}
-
-std::vector<std::string> _T_args(const std::string& aText)
-{
-    std::vector<std::string> args;
-    size_t at = 0;
-    for (;;)
-    {
-        const size_t end = aText.find('\0', at);
-        args.push_back(aText.substr(at, end - at));
-        if (end == std::string::npos)
-            return args;
-        at = end + 1;
-    }
+    require(std::wcscmp(back, wide.data()) == 0, "text did not survive UTF-8 and back");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*aArgc*/, char*** /*aArgv*/)
 {
-    // Records are formatted as in the tool (maximum level 4), then thrown away.
-    setenv("LOG2_FILE", "/dev/null", 1);
-    LogOpen2("cli_params_fuzz", 4, 0);
+    vesk11_fuzz::open_log("cli_params_fuzz");
     return 0;
 }
 
@@ -337,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     const std::string text(reinterpret_cast<const char*>(aData + kHEADER_SIZE),
                            aSize - kHEADER_SIZE);
 
-    const std::vector<std::string> args = _T_args(text);
+    const std::vector<std::string> args = vesk11_fuzz::split_at_nulls(text);
     _T_check_params(args);
     _T_check_split(text, delim);
     _T_check_split_string(args.size() > 1 ? text.substr(args[0].size() + 1) : text, args[0]);

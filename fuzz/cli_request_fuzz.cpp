@@ -7,8 +7,6 @@
 // Input: argument count, fake API behaviour, then the words separated by null bytes: the first
 // <count> are the argument vector, program path first, the rest the environment.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <initializer_list>
 #include <new>
 #include <sstream>
@@ -19,21 +17,17 @@
 #include "cli.hpp"
 #include "cli_handler.hpp"
 #include "exceptions.hpp"
-#include "log.h"
+#include "fuzz_support.hpp"
+
+const char* const vesk11_fuzz::kSUBJECT = "dispatcher";
 
 namespace
 {
 
+using vesk11_fuzz::require;
+
 using namespace Orvo::Support;
 using namespace Orvo::Support::Vesk11Cli;
-
-void _T_require(bool aCondition, const char* aWhat)
-{
-    if (aCondition)
-        return;
-    std::fprintf(stderr, "dispatcher invariant broken: %s\n", aWhat);
-    std::abort();
-}
 
 enum behaviour_t : uint8_t
 {
@@ -75,7 +69,7 @@ class fake_api : public Uat4::api_like
     void setParamI32(uint16_t aGroup, uint16_t aParamArray, int32_t aParamValue) override
     {
         call("setParamI32", aGroup, aParamArray, static_cast<uint32_t>(aParamValue));
-        _T_require(aParamValue >= 0, "a negative 32-bit value passed the decoder");
+        require(aParamValue >= 0, "a negative 32-bit value passed the decoder");
     }
     void setParamF32(uint16_t aGroup, uint16_t aParamArray, float /*aParamValue*/) override
     {
@@ -154,8 +148,7 @@ std::string _T_expected_call(const std::vector<std::string>& aArgs)
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    setenv("LOG2_FILE", "/dev/null", 1);
-    LogOpen2("cli_request_fuzz", 4, 0);
+    vesk11_fuzz::open_log("cli_request_fuzz");
     return 0;
 }
 
@@ -165,14 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
         return 0;
     const size_t argc = aData[0] % 8;
     const behaviour_t behaviour = static_cast<behaviour_t>(aData[1] % kBEHAVIOUR_COUNT);
-    std::vector<std::string> words(1);
-    for (size_t i = 2; i < aSize; ++i)
-    {
-        if (aData[i] == 0)
-            words.emplace_back();
-        else
-            words.back().push_back(static_cast<char>(aData[i]));
-    }
+    const std::vector<std::string> words =
+        vesk11_fuzz::split_at_nulls(std::string(aData + 2, aData + aSize));
     std::vector<const char*> argv;
     std::vector<const char*> envp;
     for (size_t i = 0; i < words.size(); ++i)
@@ -182,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     envp.push_back(nullptr);
 
     const cli_request request = cli_request::create(count, argv.data(), envp.data());
-    _T_require(request.getLogLevel() == 4, "log level other than 4");
+    require(request.getLogLevel() == 4, "log level other than 4");
     request.getLogName();
     const std::shared_ptr<fake_api> api = std::make_shared<fake_api>(behaviour);
     cli_handler engine(service_pack{api});
@@ -196,28 +183,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     }
     catch (...)
     {
-        _T_require(false, "an exception escaped activate");
+        require(false, "an exception escaped activate");
     }
     const int status = response.render(out, err);
 
-    _T_require(err.str().empty(), "text on standard error");
+    require(err.str().empty(), "text on standard error");
     const std::vector<std::string>& calls = api->calls();
-    _T_require(calls.size() <= 1, "more than one sensor call");
+    require(calls.size() <= 1, "more than one sensor call");
     const bool external = behaviour == kPARAMS_ERROR || behaviour == kNOT_FOUND_ERROR;
     if (status == 0 && out.str() == "DONE\n")
-        _T_require(calls.size() == 1 && behaviour == kRETURN, "DONE without a successful call");
+        require(calls.size() == 1 && behaviour == kRETURN, "DONE without a successful call");
     else if (status == 70 && out.str() == usage)
-        _T_require(calls.empty() || external, "usage text after a call that did not refuse");
+        require(calls.empty() || external, "usage text after a call that did not refuse");
     else if (status == 70 && out.str() == "FAIL\n")
-        _T_require(calls.size() == 1 && behaviour != kRETURN && !external,
-                   "FAIL without a failing call");
+        require(calls.size() == 1 && behaviour != kRETURN && !external,
+                "FAIL without a failing call");
     else
-        _T_require(false, "a response of none of the three kinds");
+        require(false, "a response of none of the three kinds");
     if (!calls.empty())
     {
         const std::string expected = _T_expected_call(request.args_);
-        _T_require(!expected.empty() && calls[0].compare(0, expected.size(), expected) == 0,
-                   "the call is not the one the command word names");
+        require(!expected.empty() && calls[0].compare(0, expected.size(), expected) == 0,
+                "the call is not the one the command word names");
     }
     return 0;
 }

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -21,27 +20,23 @@
 
 #include "block_decoder11.h"
 #include "exceptions.hpp"
-#include "log.h"
+#include "fuzz_support.hpp"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat4/api_seam.hpp"
 
+const char* const vesk11_fuzz::kSUBJECT = "exchange";
+
 namespace
 {
+
+using vesk11_fuzz::require;
 
 using bytes_t = std::vector<uint8_t>;
 using Orvo::Support::Vesk11Cli::Uat4::api_sp_t;
 
 constexpr size_t kHEADER_SIZE = 10;
 constexpr size_t kBATCH_SIZE = 33;
-
-void _T_require(bool aCondition, const char* aWhat)
-{
-    if (aCondition)
-        return;
-    std::fprintf(stderr, "exchange invariant broken: %s\n", aWhat);
-    std::abort();
-}
 
 struct message
 {
@@ -132,7 +127,7 @@ std::string _T_stdout()
 {
     const off_t size = static_cast<off_t>(_T_stdout_size());
     std::string text(static_cast<size_t>(size), '\0');
-    _T_require(pread(stdoutFd, &text[0], text.size(), 0) == size, "standard output unreadable");
+    require(pread(stdoutFd, &text[0], text.size(), 0) == size, "standard output unreadable");
     return text;
 }
 
@@ -167,17 +162,17 @@ void _T_observe(void* aUserData, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsg
     self->event = aStat;
     self->handler(self->handler_arg, aBlockTs, aStat, aMsgIdent, aMsgPayloadData, aMsgPayloadSize);
     self->event = 0;
-    _T_require(self->sends == sendsBefore + (wasSent == expect.sent ? 0 : 1),
-               "the batch went out other than once, at the end of the first intact block");
+    require(self->sends == sendsBefore + (wasSent == expect.sent ? 0 : 1),
+            "the batch went out other than once, at the end of the first intact block");
     if (acceptNow)
     {
         expect.accept(*expect.reply());
         self->done_reading = true;
     }
     // Only the accepted reply is ever printed, once: the output's size tells all but its text.
-    _T_require(_T_stdout_size() == expect.printed.size() &&
-                   (!acceptNow || _T_stdout() == expect.printed),
-               "printed something other than the first reply of an intact block after the send");
+    require(_T_stdout_size() == expect.printed.size() &&
+                (!acceptNow || _T_stdout() == expect.printed),
+            "printed something other than the first reply of an intact block after the send");
     if (aStat == kBLOCKDECODER11_STAT_FINI_OK || aStat == kBLOCKDECODER11_STAT_FINI_FAIL)
         expect.block.clear();
 }
@@ -200,7 +195,7 @@ int _T_close(void* /*aSelf*/)
 int _T_rx(void* aSelf)
 {
     fuzz_link* self = static_cast<fuzz_link*>(aSelf);
-    _T_require(!self->done_reading, "read on after the reply");
+    require(!self->done_reading, "read on after the reply");
     if (self->reads.empty())
         return 0;
     const bytes_t piece = self->reads.front();
@@ -212,8 +207,8 @@ int _T_rx(void* aSelf)
 int _T_tx(void* aSelf, iovec* aBufferList, int aBufferCount)
 {
     fuzz_link* self = static_cast<fuzz_link*>(aSelf);
-    _T_require(self->event == kBLOCKDECODER11_STAT_FINI_OK, "sent outside the end of a block");
-    _T_require(aBufferCount == 1 && aBufferList[0].iov_len == kBATCH_SIZE, "not one 33-byte body");
+    require(self->event == kBLOCKDECODER11_STAT_FINI_OK, "sent outside the end of a block");
+    require(aBufferCount == 1 && aBufferList[0].iov_len == kBATCH_SIZE, "not one 33-byte body");
     ++self->sends;
     const uint8_t* body = static_cast<const uint8_t*>(aBufferList[0].iov_base);
     self->expect.batch.assign(body, body + kBATCH_SIZE);
@@ -285,10 +280,9 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
     // Standard output goes to a memory file the checks read back.
     stdoutFd = memfd_create("exchange-stdout", 0);
-    _T_require(stdoutFd >= 0 && dup2(stdoutFd, STDOUT_FILENO) == STDOUT_FILENO,
-               "no memory file for standard output");
-    setenv("LOG2_FILE", "/dev/null", 1);
-    LogOpen2("exchange_fuzz", 4, 0);
+    require(stdoutFd >= 0 && dup2(stdoutFd, STDOUT_FILENO) == STDOUT_FILENO,
+            "no memory file for standard output");
+    vesk11_fuzz::open_log("exchange_fuzz");
     return 0;
 }
 
@@ -298,7 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
         return 0;
     static int pollPipe[2] = {-1, -1};
     if (pollPipe[0] < 0)
-        _T_require(pipe(pollPipe) == 0 && write(pollPipe[1], "x", 1) == 1, "no pipe");
+        require(pipe(pollPipe) == 0 && write(pollPipe[1], "x", 1) == 1, "no pipe");
     fuzz_link state;
     activeLink = &state;
     state.poll_fd = pollPipe[0]; // always readable: every wait ends at once
@@ -330,13 +324,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     {
         threw = true;
     }
-    _T_require(threw != (state.expect.accepted && state.expect.reply_ok),
-               "outcome differs from the reply accepted");
-    _T_require(_T_stdout() == state.expect.printed, "printed other than the accepted reply");
-    _T_require(state.decoder.self == nullptr, "link not released");
+    require(threw != (state.expect.accepted && state.expect.reply_ok),
+            "outcome differs from the reply accepted");
+    require(_T_stdout() == state.expect.printed, "printed other than the accepted reply");
+    require(state.decoder.self == nullptr, "link not released");
     std::fflush(stdout);
-    _T_require(ftruncate(stdoutFd, 0) == 0 && lseek(stdoutFd, 0, SEEK_SET) == 0,
-               "standard output not reset");
+    require(ftruncate(stdoutFd, 0) == 0 && lseek(stdoutFd, 0, SEEK_SET) == 0,
+            "standard output not reset");
     activeLink = nullptr;
     return 0;
 }

@@ -7,27 +7,21 @@
 // value_type and value, each little-endian, then the action type), the rest the message data.
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include "log.h"
+#include "fuzz_support.hpp"
 #include "uat4/uat4.h"
+
+const char* const vesk11_fuzz::kSUBJECT = "uat4 reply";
 
 namespace
 {
 
+using vesk11_fuzz::require;
+
 constexpr size_t kHEADER_SIZE = 14;
 constexpr uint8_t kOPERATIONS = 8;
-
-void _T_require(bool aCondition, const char* aWhat)
-{
-    if (aCondition)
-        return;
-    std::fprintf(stderr, "uat4 reply invariant broken: %s\n", aWhat);
-    std::abort();
-}
 
 uint32_t _T_value_bits(const uat4_param& aParam)
 {
@@ -125,24 +119,22 @@ const reply_fn kOPERATION_FNS[kOPERATIONS] = {
 void _T_check_decoded(const expectation& aExpect, bool aResult, const uat4_action_t& aBefore,
                       const uat4_action_t& aAfter)
 {
-    _T_require(_T_same_but_value(aBefore, aAfter), "decoder changed more than the value");
+    require(_T_same_but_value(aBefore, aAfter), "decoder changed more than the value");
     const uint16_t valueType = aBefore.param.value_type;
     if (!aResult || (valueType != kUAT4_VALUE_I32 && valueType != kUAT4_VALUE_F32))
     {
-        _T_require(_T_same(aBefore, aAfter), "decoder stored a value it must not store");
+        require(_T_same(aBefore, aAfter), "decoder stored a value it must not store");
         return;
     }
-    _T_require(_T_value_bits(aAfter.param) == aExpect.reply_bits(),
-               "decoder stored other bits than the reply's");
+    require(_T_value_bits(aAfter.param) == aExpect.reply_bits(),
+            "decoder stored other bits than the reply's");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*aArgc*/, char*** /*aArgv*/)
 {
-    // Records are formatted as in the tool (maximum level 4), then thrown away.
-    setenv("LOG2_FILE", "/dev/null", 1);
-    LogOpen2("uat4_reply_fuzz", 4, 0);
+    vesk11_fuzz::open_log("uat4_reply_fuzz");
     return 0;
 }
 
@@ -160,12 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     uat4_action_t action = before;
     const bool result = kOPERATION_FNS[operation](msg.get(), size, &action);
 
-    _T_require(std::memcmp(msg.get(), aData + kHEADER_SIZE, size) == 0, "message changed");
+    require(std::memcmp(msg.get(), aData + kHEADER_SIZE, size) == 0, "message changed");
     const expectation expect{aData + kHEADER_SIZE, size, before};
-    _T_require(result == expect.answer(operation), "result disagrees with the message");
+    require(result == expect.answer(operation), "result disagrees with the message");
     if (operation == 0)
         _T_check_decoded(expect, result, before, action);
     else
-        _T_require(_T_same(before, action), "an assertion changed the action");
+        require(_T_same(before, action), "an assertion changed the action");
     return 0;
 }

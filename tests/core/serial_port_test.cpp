@@ -7,13 +7,13 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "log_capture.hpp"
+#include "pty_pair.hpp"
 #include "transport_serial.h"
 
 // Fault injection for the read-back check: a pseudo-terminal keeps every setting it is given, so
@@ -48,13 +48,11 @@ class SerialPort : public ::testing::Test
   protected:
     void SetUp() override
     {
-        char name[128] = {};
-        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0) << std::strerror(errno);
-        path_ = name;
+        ASSERT_TRUE(pty_.is_open());
         struct termios tio
         {
         };
-        ASSERT_EQ(tcgetattr(slave_, &tio), 0);
+        ASSERT_EQ(tcgetattr(pty_.slave(), &tio), 0);
         tio.c_lflag |= ICANON | ECHO | ISIG;
         tio.c_iflag |= ICRNL | IXON;
         tio.c_oflag |= OPOST | ONLCR;
@@ -62,8 +60,8 @@ class SerialPort : public ::testing::Test
         tio.c_cc[VTIME] = 7;
         cfsetospeed(&tio, B9600);
         cfsetispeed(&tio, B9600);
-        ASSERT_EQ(tcsetattr(slave_, TCSANOW, &tio), 0);
-        ASSERT_EQ(tcgetattr(slave_, &earlier_), 0);
+        ASSERT_EQ(tcsetattr(pty_.slave(), TCSANOW, &tio), 0);
+        ASSERT_EQ(tcgetattr(pty_.slave(), &earlier_), 0);
     }
 
     void TearDown() override
@@ -73,8 +71,6 @@ class SerialPort : public ::testing::Test
             ComTransport__Close(port);
             ComTransport__Destroy(port);
         }
-        close(slave_);
-        close(master_);
     }
 
     void* create(const std::string& aPath)
@@ -93,7 +89,7 @@ class SerialPort : public ::testing::Test
         struct termios tio
         {
         };
-        EXPECT_EQ(tcgetattr(slave_, &tio), 0);
+        EXPECT_EQ(tcgetattr(pty_.slave(), &tio), 0);
         return tio;
     }
 
@@ -130,16 +126,14 @@ class SerialPort : public ::testing::Test
     {
         const char byte = '\n';
         ASSERT_EQ(write(ComTransport__GetLinkHandle(aPort), &byte, 1), 1);
-        struct pollfd readable = {master_, POLLIN, 0};
+        struct pollfd readable = {pty_.master(), POLLIN, 0};
         ASSERT_EQ(poll(&readable, 1, 10000), 1);
         char got[2] = {};
-        ASSERT_EQ(read(master_, got, sizeof got), 1);
+        ASSERT_EQ(read(pty_.master(), got, sizeof got), 1);
         EXPECT_EQ(got[0], '\n'); // no output processing: not turned into CR LF
     }
 
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
+    vesk11_test::pty_pair pty_;
     struct termios earlier_
     {
     };
@@ -149,11 +143,11 @@ class SerialPort : public ::testing::Test
 TEST_F(SerialPort, OpenSetsRawEightNoneOneAt115200)
 {
     log_capture capture;
-    void* port = create(path_);
+    void* port = create(pty_.path());
     ASSERT_EQ(ComTransport__Open(port), 0) << capture.dump();
     const int fd = ComTransport__GetLinkHandle(port);
     ASSERT_GE(fd, 0);
-    EXPECT_NE(fd, slave_);
+    EXPECT_NE(fd, pty_.slave());
     EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
     expect_raw_settings();
     expect_working(port);
@@ -164,7 +158,7 @@ TEST_F(SerialPort, OpenSetsRawEightNoneOneAt115200)
 TEST_F(SerialPort, CloseRestoresEarlierSettingsAndReopens)
 {
     log_capture capture;
-    void* port = create(path_);
+    void* port = create(pty_.path());
     for (int round = 0; round < 2; ++round)
     {
         ASSERT_EQ(ComTransport__Open(port), 0) << capture.dump();
@@ -179,7 +173,7 @@ TEST_F(SerialPort, CloseRestoresEarlierSettingsAndReopens)
 TEST_F(SerialPort, CloseWhenNotOpenSucceeds)
 {
     log_capture capture;
-    void* port = create(path_);
+    void* port = create(pty_.path());
     EXPECT_EQ(ComTransport__Close(port), 0);
     EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
     EXPECT_TRUE(capture.has(3, "ComTransport__Close", "done"));
@@ -189,7 +183,7 @@ TEST_F(SerialPort, CloseWhenNotOpenSucceeds)
 TEST_F(SerialPort, SecondOpenIsRefusedAndFirstDescriptorKeepsWorking)
 {
     log_capture capture;
-    void* port = create(path_);
+    void* port = create(pty_.path());
     ASSERT_EQ(ComTransport__Open(port), 0);
     const int fd = ComTransport__GetLinkHandle(port);
     EXPECT_EQ(ComTransport__Open(port), -1);
@@ -211,7 +205,7 @@ TEST_F(SerialPort, MissingPathFailsAndALaterOpenIsAllowed)
     EXPECT_TRUE(capture.has(1, "ComTransport__Open",
                             "failed to open " + link + " (" + std::strerror(ENOENT) + ")"))
         << capture.dump();
-    ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
+    ASSERT_EQ(symlink(pty_.path().c_str(), link.c_str()), 0);
     EXPECT_EQ(ComTransport__Open(port), 0) << capture.dump();
     expect_raw_settings();
     unlink(link.c_str());
@@ -250,13 +244,14 @@ TEST_F(SerialPort, PathOf127CharactersIsTheLongestAccepted)
 TEST_F(SerialPort, SecondObjectIsLockedOutUntilTheFirstCloses)
 {
     log_capture capture;
-    void* first = create(path_);
-    void* second = create(path_);
+    void* first = create(pty_.path());
+    void* second = create(pty_.path());
     ASSERT_EQ(ComTransport__Open(first), 0);
     EXPECT_EQ(ComTransport__Open(second), -1);
     EXPECT_EQ(ComTransport__GetLinkHandle(second), -1);
-    EXPECT_TRUE(capture.has(1, "ComTransport__Open",
-                            "failed to lock " + path_ + " (" + std::strerror(EWOULDBLOCK) + ")"))
+    EXPECT_TRUE(
+        capture.has(1, "ComTransport__Open",
+                    "failed to lock " + pty_.path() + " (" + std::strerror(EWOULDBLOCK) + ")"))
         << capture.dump();
     expect_raw_settings();
     expect_working(first);
@@ -269,15 +264,17 @@ TEST_F(SerialPort, SecondObjectIsLockedOutUntilTheFirstCloses)
 TEST_F(SerialPort, SettingsThatDoNotStickAreUndoneAndRefused)
 {
     log_capture capture;
-    void* port = create(path_);
+    void* port = create(pty_.path());
     g_drop_clocal_once = true;
     EXPECT_EQ(ComTransport__Open(port), -1);
     EXPECT_FALSE(g_drop_clocal_once);
     EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
-    EXPECT_TRUE(capture.has(1, "ComTransport__Open", "failed to verify attributes of " + path_)) << capture.dump();
+    EXPECT_TRUE(
+        capture.has(1, "ComTransport__Open", "failed to verify attributes of " + pty_.path()))
+        << capture.dump();
     expect_earlier_settings();
 
-    void* other = create(path_); // the lock went with the descriptor
+    void* other = create(pty_.path()); // the lock went with the descriptor
     EXPECT_EQ(ComTransport__Open(other), 0) << capture.dump();
 }
 

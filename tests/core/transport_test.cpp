@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <poll.h>
-#include <pty.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 
 #include "crc16.h"
 #include "log_capture.hpp"
+#include "pty_pair.hpp"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 
@@ -86,9 +86,8 @@ class Transport : public ::testing::Test
   protected:
     void SetUp() override
     {
-        char name[128] = {};
-        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0) << std::strerror(errno);
-        std::string(name).copy(args_.endpoint_path, sizeof args_.endpoint_path - 1);
+        ASSERT_TRUE(pty_.is_open());
+        pty_.path().copy(args_.endpoint_path, sizeof args_.endpoint_path - 1);
         ASSERT_EQ(Transport__InitCom(&transport_, &args_, handler, this), 0);
     }
 
@@ -96,8 +95,6 @@ class Transport : public ::testing::Test
     {
         Transport__Close(&transport_);
         Transport__Deinit(&transport_);
-        close(slave_);
-        close(master_);
     }
 
     static void handler(void* aUserData, uint64_t, uint8_t aStat, uint16_t aMsgIdent, void*,
@@ -120,7 +117,8 @@ class Transport : public ::testing::Test
 
     void write_master(const bytes_t& aBytes)
     {
-        ASSERT_EQ(write(master_, aBytes.data(), aBytes.size()), static_cast<ssize_t>(aBytes.size()));
+        ASSERT_EQ(write(pty_.master(), aBytes.data(), aBytes.size()),
+                  static_cast<ssize_t>(aBytes.size()));
     }
 
     // Reads from the link until the handler has seen aCount events.
@@ -147,8 +145,7 @@ class Transport : public ::testing::Test
         EXPECT_EQ(events_[aFrom + 4].stat, kBLOCKDECODER11_STAT_FINI_OK);
     }
 
-    int master_ = -1;
-    int slave_ = -1;
+    vesk11_test::pty_pair pty_;
     com_transport_args args_{};
     transport_t transport_{};
     std::vector<event> events_;
@@ -171,7 +168,7 @@ TEST_F(Transport, BodyLeavesAsOneFrameByteForByte)
     log_capture capture;
     ASSERT_EQ(Transport__Open(&transport_), 0);
     EXPECT_EQ(tx(kREBOOT_BODY), 47);
-    EXPECT_EQ(read_exactly(master_, 47), reboot_frame());
+    EXPECT_EQ(read_exactly(pty_.master(), 47), reboot_frame());
     EXPECT_TRUE(capture.has(4, "_T_tx_block485", "done"));
 }
 
@@ -180,7 +177,7 @@ TEST_F(Transport, EmptyBodyLeavesAsFourteenBytes)
     ASSERT_EQ(Transport__Open(&transport_), 0);
     struct iovec empty = {nullptr, 0};
     EXPECT_EQ(Transport__Tx(&transport_, &empty, 1), 14);
-    EXPECT_EQ(read_exactly(master_, 14), empty_frame());
+    EXPECT_EQ(read_exactly(pty_.master(), 14), empty_frame());
 }
 
 TEST_F(Transport, LongestBodyIsAccepted)
@@ -188,7 +185,7 @@ TEST_F(Transport, LongestBodyIsAccepted)
     ASSERT_EQ(Transport__Open(&transport_), 0);
     bytes_t body(kBODY485_MAX_SIZE, 0xA5);
     EXPECT_EQ(tx(body), 12 + 255 + 2);
-    bytes_t got = read_exactly(master_, 12 + 255 + 2);
+    bytes_t got = read_exactly(pty_.master(), 12 + 255 + 2);
     ASSERT_EQ(got.size(), 269u);
     EXPECT_EQ(got[3], 0x00);
     EXPECT_EQ(got[4], 0xFF);
@@ -210,7 +207,7 @@ TEST_F(Transport, BadBufferListsAreRefusedAndNothingIsWritten)
     // The first bytes on the line are those of the next good frame.
     struct iovec empty = {nullptr, 0};
     ASSERT_EQ(Transport__Tx(&transport_, &empty, 1), 14);
-    EXPECT_EQ(read_exactly(master_, 14), empty_frame());
+    EXPECT_EQ(read_exactly(pty_.master(), 14), empty_frame());
 }
 
 TEST_F(Transport, WriteOnAClosedLinkFailsAndIsLogged)
@@ -255,7 +252,7 @@ TEST_F(Transport, HandlerMaySendFromInsideRx)
     reply_from_handler_ = true;
     write_master(reboot_frame());
     rx_until(5);
-    EXPECT_EQ(read_exactly(master_, 14), empty_frame());
+    EXPECT_EQ(read_exactly(pty_.master(), 14), empty_frame());
 }
 
 TEST_F(Transport, ReopenDropsAPartialFrame)
@@ -278,8 +275,7 @@ TEST_F(Transport, HungUpLineEndsWithoutEvents)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     write_master(bytes_t(kREBOOT_HEAD.begin(), kREBOOT_HEAD.begin() + 6));
-    close(master_);
-    master_ = -1;
+    pty_.close_master();
     const int fd = Transport__GetLinkHandle(&transport_);
     int result = 0;
     while ((result = Transport__Rx(&transport_)) > 0)
@@ -320,7 +316,7 @@ TEST_F(Transport, ReadInterruptedBySignalIsRetried)
         wait_for([&] { return in_read_call(tid); });
         pthread_kill(self, SIGUSR1);
         wait_for([&] { return g_signals > 0 && in_read_call(tid); });
-        EXPECT_EQ(write(master_, frame.data(), frame.size()), ssize_t(frame.size()));
+        EXPECT_EQ(write(pty_.master(), frame.data(), frame.size()), ssize_t(frame.size()));
     });
     const int result = Transport__Rx(&transport_);
     peer.join();

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "hex_text.hpp"
 #include "log_capture.hpp"
 #include "uat4/uat4.h"
 
@@ -17,14 +18,7 @@ namespace
 {
 
 using bytes_t = std::vector<uint8_t>;
-
-bytes_t _T_hex(const std::string& aText)
-{
-    bytes_t out;
-    for (size_t i = 0; i + 1 < aText.size(); i += 3)
-        out.push_back(static_cast<uint8_t>(std::stoul(aText.substr(i, 2), nullptr, 16)));
-    return out;
-}
+using vesk11_test::hex_bytes;
 
 bytes_t _T_batch_bytes(const uat4_action_t& aAction)
 {
@@ -150,7 +144,7 @@ TEST(UatAction4Encode, Msg1FieldsLowByteFirst)
     UatAction4__InitGetParamI32(&action, 0x1234, 0xABCD, 0x56, 0x78);
     uint8_t data[8];
     ASSERT_TRUE(UatAction4__EncodeQueryMsg1(data, 8, &action, 0x9A));
-    EXPECT_EQ(bytes_t(data, data + 8), _T_hex("34 12 9A 03 CD AB 56 78"));
+    EXPECT_EQ(bytes_t(data, data + 8), hex_bytes("34 12 9A 03 CD AB 56 78"));
 }
 
 TEST(UatAction4Encode, Msg2CarriesTheValueByItsType)
@@ -160,15 +154,15 @@ TEST(UatAction4Encode, Msg2CarriesTheValueByItsType)
 
     UatAction4__InitSetGetParamI32(&action, 2000, 104, -2, 0, 0);
     ASSERT_TRUE(UatAction4__EncodeQueryMsg2(data, 8, &action, 2));
-    EXPECT_EQ(bytes_t(data, data + 8), _T_hex("D0 07 02 00 FE FF FF FF"));
+    EXPECT_EQ(bytes_t(data, data + 8), hex_bytes("D0 07 02 00 FE FF FF FF"));
 
     UatAction4__InitSetGetParamF32(&action, 2000, 50, -2.0f, 0, 0);
     ASSERT_TRUE(UatAction4__EncodeQueryMsg2(data, 8, &action, 7));
-    EXPECT_EQ(bytes_t(data, data + 8), _T_hex("D0 07 07 02 00 00 00 C0"));
+    EXPECT_EQ(bytes_t(data, data + 8), hex_bytes("D0 07 07 02 00 00 00 C0"));
 
     UatAction4__InitCommandU32(&action, 1000, 345, 0xFFFFFFFF);
     ASSERT_TRUE(UatAction4__EncodeQueryMsg2(data, 8, &action, 2));
-    EXPECT_EQ(bytes_t(data, data + 8), _T_hex("E8 03 02 00 FF FF FF FF"));
+    EXPECT_EQ(bytes_t(data, data + 8), hex_bytes("E8 03 02 00 FF FF FF FF"));
 }
 
 TEST(UatAction4Batch, RebootMatchesWorkedExample)
@@ -176,8 +170,8 @@ TEST(UatAction4Batch, RebootMatchesWorkedExample)
     uat4_action_t action;
     UatAction4__InitCommandU32(&action, 1000, 342, 0);
     EXPECT_EQ(_T_batch_bytes(action),
-              _T_hex("03 FB 08 E8 03 00 04 FF 01 63 A7 03 FB 08 E8 03 01 00 "
-                     "56 01 00 00 03 FB 08 E8 03 02 00 00 00 00 00"));
+              hex_bytes("03 FB 08 E8 03 00 04 FF 01 63 A7 03 FB 08 E8 03 01 00 "
+                        "56 01 00 00 03 FB 08 E8 03 02 00 00 00 00 00"));
 }
 
 TEST(UatAction4Batch, SetGetFloatMatchesWorkedExample)
@@ -185,8 +179,8 @@ TEST(UatAction4Batch, SetGetFloatMatchesWorkedExample)
     uat4_action_t action;
     UatAction4__InitSetGetParamF32(&action, 2000, 50, 1.5f, 0, 0);
     EXPECT_EQ(_T_batch_bytes(action),
-              _T_hex("03 FB 08 D0 07 00 04 FF 01 C2 C9 03 FB 08 D0 07 01 04 "
-                     "32 00 00 00 03 FB 08 D0 07 02 02 00 00 C0 3F"));
+              hex_bytes("03 FB 08 D0 07 00 04 FF 01 C2 C9 03 FB 08 D0 07 01 04 "
+                        "32 00 00 00 03 FB 08 D0 07 02 02 00 00 C0 3F"));
 }
 
 TEST(UatAction4Batch, ChecksumCoversDataOnly)
@@ -226,6 +220,20 @@ bytes_t _T_reply_msg2(uint8_t aResult, uint32_t aValueBits)
 std::string _T_size_record(uint8_t aActual)
 {
     return "fail: invalid size (actual:" + std::to_string(aActual) + ", expected:8)";
+}
+
+// The log of a check: empty when the check held, else exactly one failure record, aMessage.
+void _T_expect_verdict_logged(const vesk11_test::log_capture& aLog, bool aOk, const char* aFunc,
+                              const char* aMessage)
+{
+    const auto records = aLog.records();
+    if (aOk)
+    {
+        EXPECT_TRUE(records.empty()) << aLog.dump();
+        return;
+    }
+    ASSERT_EQ(records.size(), 1u) << aLog.dump();
+    EXPECT_TRUE(vesk11_test::has_record(records, 1, aFunc, aMessage)) << aLog.dump();
 }
 
 using check_fn = bool (*)(const void*, uint8_t, uat4_action_t*);
@@ -298,7 +306,7 @@ TEST(UatAction4Decode, StoresFloatAndLogsIt)
     vesk11_test::log_capture log;
     uat4_action_t action;
     UatAction4__InitGetParamF32(&action, 2000, 50, 0, 0);
-    bytes_t reply = _T_hex("79 42 02 00 00 00 C0 3F");
+    bytes_t reply = hex_bytes("79 42 02 00 00 00 C0 3F");
     EXPECT_TRUE(UatAction4__DecodeReplyMsg2(reply.data(), 8, &action));
     EXPECT_EQ(action.param.value_f32, 1.5f);
     EXPECT_TRUE(log.has(4, "UatAction4__DecodeReplyMsg2", "aQueryReply array 50 value 1.500000"))
@@ -360,18 +368,10 @@ TEST(UatAction4Assert, SetGetMsg1ComparesGroupThenArray)
     {
         SCOPED_TRACE(c.data);
         vesk11_test::log_capture log;
-        bytes_t data = _T_hex(c.data);
+        bytes_t data = hex_bytes(c.data);
         EXPECT_EQ(UatAction4__AssertReplySetGetParamMsg1(data.data(), 8, &action), c.ok);
-        auto records = log.records();
-        if (c.ok)
-            EXPECT_TRUE(records.empty()) << log.dump();
-        else
-        {
-            ASSERT_EQ(records.size(), 1u) << log.dump();
-            EXPECT_TRUE(vesk11_test::has_record(
-                records, 1, "UatAction4__AssertReplySetGetParamMsg1", c.message))
-                << log.dump();
-        }
+        ASSERT_NO_FATAL_FAILURE(_T_expect_verdict_logged(
+            log, c.ok, "UatAction4__AssertReplySetGetParamMsg1", c.message));
         EXPECT_TRUE(_T_same_action(action, before));
     }
 }
@@ -420,16 +420,8 @@ TEST(UatAction4Assert, SetGetMsg2ComparesResultAndValue)
         const uat4_action_t before = action;
         bytes_t reply = _T_reply_msg2(c.result, c.reply_bits);
         EXPECT_EQ(UatAction4__AssertReplySetGetParamMsg2(reply.data(), 8, &action), c.ok);
-        auto records = log.records();
-        if (c.ok)
-            EXPECT_TRUE(records.empty()) << log.dump();
-        else
-        {
-            ASSERT_EQ(records.size(), 1u) << log.dump();
-            EXPECT_TRUE(vesk11_test::has_record(
-                records, 1, "UatAction4__AssertReplySetGetParamMsg2", c.message))
-                << log.dump();
-        }
+        ASSERT_NO_FATAL_FAILURE(_T_expect_verdict_logged(
+            log, c.ok, "UatAction4__AssertReplySetGetParamMsg2", c.message));
         EXPECT_TRUE(_T_same_action(action, before));
     }
 }
@@ -454,18 +446,10 @@ TEST(UatAction4Assert, SetGetMsg3ComparesDimensions)
     {
         SCOPED_TRACE(c.data);
         vesk11_test::log_capture log;
-        bytes_t data = _T_hex(c.data);
+        bytes_t data = hex_bytes(c.data);
         EXPECT_EQ(UatAction4__AssertReplySetGetParamMsg3(data.data(), 8, &action), c.ok);
-        auto records = log.records();
-        if (c.ok)
-            EXPECT_TRUE(records.empty()) << log.dump();
-        else
-        {
-            ASSERT_EQ(records.size(), 1u) << log.dump();
-            EXPECT_TRUE(vesk11_test::has_record(
-                records, 1, "UatAction4__AssertReplySetGetParamMsg3", c.message))
-                << log.dump();
-        }
+        ASSERT_NO_FATAL_FAILURE(_T_expect_verdict_logged(
+            log, c.ok, "UatAction4__AssertReplySetGetParamMsg3", c.message));
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hex_text.hpp"
 #include "sim_client.hpp"
 #include "uat11.h"
 
@@ -22,21 +23,7 @@ uint32_t f32_bits(float aValue)
     return Uat4__F32ToBits(aValue);
 }
 
-bytes_t hex(const char* aText)
-{
-    bytes_t bytes;
-    for (const char* c = aText; *c;)
-    {
-        if (*c == ' ')
-        {
-            ++c;
-            continue;
-        }
-        bytes.push_back(static_cast<uint8_t>(std::stoul(std::string(c, 2), nullptr, 16)));
-        c += 2;
-    }
-    return bytes;
-}
+using vesk11_test::hex_bytes;
 
 class sensor_sim_test : public ::testing::Test
 {
@@ -90,9 +77,9 @@ TEST_F(sensor_sim_test, records_the_worked_reboot_frame_byte_for_byte)
 {
     start();
     ASSERT_TRUE(client_->wait_blocks(1, kWAIT_MS));
-    bytes_t frame = hex("7E 01 0C 00 21 04 00 00 00 00 04 76"
-                        "03 FB 08 E8 03 00 04 FF 01 63 A7 03 FB 08 E8 03 01 00 56 01 00 00"
-                        "03 FB 08 E8 03 02 00 00 00 00 00 55 7B");
+    bytes_t frame = hex_bytes("7E 01 0C 00 21 04 00 00 00 00 04 76"
+                              "03 FB 08 E8 03 00 04 FF 01 63 A7 03 FB 08 E8 03 01 00 56 01 00 00"
+                              "03 FB 08 E8 03 02 00 00 00 00 00 55 7B");
     client_->send(frame);
     ASSERT_TRUE(sim_->wait_for_queries(1, kWAIT_MS));
     sim_query query = sim_->queries().at(0);
@@ -109,8 +96,8 @@ TEST_F(sensor_sim_test, records_the_worked_reboot_frame_byte_for_byte)
 TEST_F(sensor_sim_test, decodes_the_worked_float_set_batch)
 {
     start();
-    bytes_t body = hex("03 FB 08 D0 07 00 04 FF 01 C2 C9 03 FB 08 D0 07 01 04 32 00 00 00"
-                       "03 FB 08 D0 07 02 02 00 00 C0 3F");
+    bytes_t body = hex_bytes("03 FB 08 D0 07 00 04 FF 01 C2 C9 03 FB 08 D0 07 01 04 32 00 00 00"
+                             "03 FB 08 D0 07 02 02 00 00 C0 3F");
     client_->send(frame_of(body.data(), static_cast<uint8_t>(body.size())));
     ASSERT_TRUE(sim_->wait_for_queries(1, kWAIT_MS));
     sim_query query = sim_->queries().at(0);

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "block_decoder11.h"
+#include "block_frame.hpp"
 #include "timeu64.h"
-#include "transport_serial_types11.h"
 #include "uat4/uat4.h"
 
 namespace vesk11_sim_test
@@ -97,20 +96,7 @@ inline rx_reply parse_reply(const rx_block& aBlock)
     return reply;
 }
 
-// One block frame around a body, with the project's encoders.
-inline bytes_t frame_of(const void* aBody, uint8_t aSize)
-{
-    vesk11_head485 head{};
-    Block485__EncodeHead(&head, aSize);
-    uint8_t trailer[kTRAILER485_SIZE];
-    Block485__EncodeTrailer(trailer, aBody, aSize);
-    bytes_t frame(sizeof head);
-    std::memcpy(frame.data(), &head, sizeof head);
-    const uint8_t* body = static_cast<const uint8_t*>(aBody);
-    frame.insert(frame.end(), body, body + aSize);
-    frame.insert(frame.end(), trailer, trailer + sizeof trailer);
-    return frame;
-}
+using vesk11_test::frame_of;
 
 inline bytes_t query_frame(const uat4_action_t& aAction)
 {

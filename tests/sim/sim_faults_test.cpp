@@ -2,10 +2,9 @@
 // simulator driving a serial device instead of its own pseudo-terminal.
 #include "sensor_sim.hpp"
 
-#include <pty.h>
-
 #include <gtest/gtest.h>
 
+#include "pty_pair.hpp"
 #include "sim_client.hpp"
 #include "uat11.h"
 
@@ -174,22 +173,17 @@ TEST(sim_faults, corrupt_reply_spoils_the_reply_block_only)
 
 TEST(sim_device, drives_a_serial_device_given_by_path)
 {
-    int master = -1;
-    int slave = -1;
-    char name[128] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    vesk11_test::pty_pair cable;
+    ASSERT_TRUE(cable.is_open());
     sim_options options;
     options.period_ms = 20;
-    options.device_path = name;
-    {
-        sensor_sim sim(options);
-        ASSERT_TRUE(sim.start()) << sim.error();
-        EXPECT_EQ(sim.path(), name);
-        sim_client client(master); // the far end of the "cable"
-        EXPECT_EQ(client.exchange(antenna()).value, 2u);
-        sim.stop(); // before the cable is cut
-    }
-    close(slave);
+    options.device_path = cable.path();
+    sensor_sim sim(options);
+    ASSERT_TRUE(sim.start()) << sim.error();
+    EXPECT_EQ(sim.path(), cable.path());
+    sim_client client(cable.release_master()); // the far end of the "cable"
+    EXPECT_EQ(client.exchange(antenna()).value, 2u);
+    sim.stop(); // before the cable is cut
 }
 
 } // namespace

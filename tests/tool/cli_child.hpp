@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "log_capture.hpp"
+#include "pty_pair.hpp"
 #include "sensor_sim.hpp"
 
 namespace vesk11_test
@@ -216,10 +217,11 @@ inline std::vector<std::string> messages(const cli_result& aRun, int aLevel,
     return found;
 }
 
-inline std::vector<std::string> failures(const cli_result& aRun)
+// The failure records (level 1) as "func: message", in log order.
+inline std::vector<std::string> failures(const std::vector<log_record>& aLog)
 {
     std::vector<std::string> found;
-    for (const log_record& record : aRun.log)
+    for (const log_record& record : aLog)
     {
         if (record.level == 1)
             found.push_back(record.func + ": " + record.message);
@@ -227,18 +229,9 @@ inline std::vector<std::string> failures(const cli_result& aRun)
     return found;
 }
 
-inline std::string hex_text(const std::vector<uint8_t>& aBytes)
+inline std::vector<std::string> failures(const cli_result& aRun)
 {
-    static const char kDIGITS[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t byte : aBytes)
-    {
-        if (!text.empty())
-            text += ' ';
-        text += kDIGITS[byte >> 4];
-        text += kDIGITS[byte & 0x0F];
-    }
-    return text;
+    return failures(aRun.log);
 }
 
 // The simulated sensor on a fresh pty. Before the first run the line gets settings unlike the
@@ -299,14 +292,9 @@ class sim_fixture : public ::testing::Test
     {
         termios now{};
         ASSERT_EQ(tcgetattr(line_fd_, &now), 0);
-        EXPECT_EQ(now.c_iflag, settings_.c_iflag);
-        EXPECT_EQ(now.c_oflag, settings_.c_oflag);
-        EXPECT_EQ(now.c_cflag, settings_.c_cflag);
-        EXPECT_EQ(now.c_lflag, settings_.c_lflag);
+        expect_same_line_settings(now, settings_);
         EXPECT_EQ(cfgetispeed(&now), cfgetispeed(&settings_));
         EXPECT_EQ(cfgetospeed(&now), cfgetospeed(&settings_));
-        EXPECT_EQ(now.c_cc[VMIN], settings_.c_cc[VMIN]);
-        EXPECT_EQ(now.c_cc[VTIME], settings_.c_cc[VTIME]);
     }
 
     std::unique_ptr<Orvo::Support::Vesk11Sim::sensor_sim> sim_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_child.hpp"
+#include "hex_text.hpp"
 
 namespace
 {

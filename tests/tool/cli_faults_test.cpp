@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "cli_child.hpp"
+#include "hex_text.hpp"
 #include "pty_peer.hpp"
 
 namespace

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -13,8 +12,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include "api_call.hpp"
 #include "cli_child.hpp"
-#include "exceptions.hpp"
 #include "fake_link.hpp"
 #include "log_capture.hpp"
 
@@ -120,22 +119,13 @@ struct sigaction _T_set_handler(int aSignal, void (*aHandler)(int))
     return old;
 }
 
-// Runs getParamI32 over aLink; its standard output, and whether it threw internal_error.
-std::string _T_get_param(vesk11_test::fake_link& aLink, int aToutMs, bool* aThrew)
+// Runs getParamI32 over aLink while aSignal rains on this thread; its standard output, and
+// whether it threw internal_error.
+std::string _T_get_param_in_rain(vesk11_test::fake_link& aLink, int aSignal, int aToutMs,
+                                 bool* aThrew)
 {
-    const Orvo::Support::Vesk11Cli::Uat4::api_sp_t api = aLink.api(aToutMs);
-    testing::internal::CaptureStdout();
-    *aThrew = false;
-    try
-    {
-        api->getParamI32(2000, 450);
-    }
-    catch (const Orvo::internal_error&)
-    {
-        *aThrew = true;
-    }
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    const signal_rain rain(aSignal);
+    return vesk11_test::call_get_param_i32(aLink.api(aToutMs), 2000, 450, aThrew);
 }
 
 // Interrupted every 5 ms, no wait ever lasts its 500 ms: the deadline, 10 time-outs from the
@@ -147,11 +137,7 @@ TEST(exchange_signals, other_interruptions_repeat_the_wait_until_the_deadline)
     vesk11_test::fake_link link(vesk11_test::link_fd_t::kSILENT, {});
     bool threw = false;
     const auto start = std::chrono::steady_clock::now();
-    std::string out;
-    {
-        const signal_rain rain(SIGUSR1);
-        out = _T_get_param(link, 500, &threw);
-    }
+    const std::string out = _T_get_param_in_rain(link, SIGUSR1, 500, &threw);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     sigaction(SIGUSR1, &old, nullptr);
@@ -172,11 +158,7 @@ TEST(exchange_signals, ignored_signals_stay_ignored_and_handlers_come_back)
     const struct sigaction oldInt = _T_set_handler(SIGINT, _T_count_signal);
     vesk11_test::fake_link link(vesk11_test::link_fd_t::kSILENT, {});
     bool threw = false;
-    std::string out;
-    {
-        const signal_rain rain(SIGHUP);
-        out = _T_get_param(link, 200, &threw);
-    }
+    const std::string out = _T_get_param_in_rain(link, SIGHUP, 200, &threw);
     EXPECT_EQ(out, "fail: poll\n");
     EXPECT_TRUE(threw);
     EXPECT_TRUE(log.has(3, "handleDataEvent", "FAIL")) << log.dump();
@@ -197,11 +179,7 @@ TEST(exchange_signals, stop_signal_ends_the_exchange_after_closing_the_link)
     const struct sigaction old = _T_set_handler(SIGINT, _T_count_signal);
     vesk11_test::fake_link link(vesk11_test::link_fd_t::kSILENT, {});
     bool threw = false;
-    std::string out;
-    {
-        const signal_rain rain(SIGINT);
-        out = _T_get_param(link, 5000, &threw);
-    }
+    const std::string out = _T_get_param_in_rain(link, SIGINT, 5000, &threw);
     sigaction(SIGINT, &old, nullptr);
     EXPECT_EQ(out, "");
     EXPECT_TRUE(threw);

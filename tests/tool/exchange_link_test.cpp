@@ -1,13 +1,12 @@
 // The exchange over a scripted link: the ends of a line that a pty shows only by chance (a
 // hang-up or error without input, EIO, end of input), a reply arriving one byte per read, and an
 // adapter echoing the query back.
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "exceptions.hpp"
+#include "api_call.hpp"
 #include "fake_link.hpp"
 #include "log_capture.hpp"
 #include "pty_peer.hpp"
@@ -33,23 +32,9 @@ outcome _T_get_param(fake_link& aLink, uint16_t aGroup, int aToutMs = 1000)
     vesk11_test::log_capture log;
     outcome result;
     const Orvo::Support::Vesk11Cli::Uat4::api_sp_t api = aLink.api(aToutMs);
-    testing::internal::CaptureStdout();
-    try
-    {
-        api->getParamI32(aGroup, 5);
-    }
-    catch (const Orvo::internal_error&)
-    {
-        result.threw = true;
-    }
-    fflush(stdout);
-    result.out = testing::internal::GetCapturedStdout();
+    result.out = vesk11_test::call_get_param_i32(api, aGroup, 5, &result.threw);
     result.log = log.records();
-    for (const vesk11_test::log_record& record : result.log)
-    {
-        if (record.level == 1)
-            result.failures.push_back(record.func + ": " + record.message);
-    }
+    result.failures = vesk11_test::failures(result.log);
     return result;
 }
 

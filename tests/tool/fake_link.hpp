@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include "block_decoder11.h"
+#include "block_frame.hpp"
 #include "transport_serial11.h"
-#include "transport_serial_types11.h"
 #include "uat4/api_seam.hpp"
 
 namespace vesk11_test
@@ -134,16 +134,8 @@ class fake_link
     {
         fake_link* self = static_cast<fake_link*>(aSelf);
         EXPECT_EQ(aBufferCount, 1);
-        const uint8_t* body = static_cast<const uint8_t*>(aBufferList[0].iov_base);
-        const uint8_t bodySize = static_cast<uint8_t>(aBufferList[0].iov_len);
-        vesk11_head485 head{};
-        Block485__EncodeHead(&head, bodySize);
-        std::vector<uint8_t> frame(reinterpret_cast<const uint8_t*>(&head),
-                                   reinterpret_cast<const uint8_t*>(&head) + sizeof head);
-        frame.insert(frame.end(), body, body + bodySize);
-        uint8_t trailer[kTRAILER485_SIZE];
-        Block485__EncodeTrailer(trailer, body, bodySize);
-        frame.insert(frame.end(), trailer, trailer + sizeof trailer);
+        const std::vector<uint8_t> frame =
+            frame_of(aBufferList[0].iov_base, static_cast<uint8_t>(aBufferList[0].iov_len));
         self->sent_.push_back(frame);
         if (self->echo_)
             self->reads_.push_front({frame, 0});

@@ -15,12 +15,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "cli_child.hpp"
 #include "crc16.h"
+#include "pty_pair.hpp"
 #include "transport_serial_types11.h"
 
 namespace vesk11_test
@@ -76,30 +76,16 @@ inline std::string reply_lines(uint32_t aValue, const std::string& aFloatHex)
 class pty_peer
 {
   public:
-    pty_peer()
+    pty_peer() : pty_(pty_mode_t::kRAW)
     {
-        termios raw{};
-        cfmakeraw(&raw);
-        EXPECT_EQ(openpty(&master_, &slave_, nullptr, &raw, nullptr), 0);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-        // The tool must not inherit the far end: a vanishing device would stay.
-        fcntl(master_, F_SETFD, FD_CLOEXEC);
-        fcntl(slave_, F_SETFD, FD_CLOEXEC);
-        path_ = ttyname(slave_);
-        EXPECT_EQ(tcgetattr(slave_, &settings_), 0);
+        fcntl(pty_.master(), F_SETFL, fcntl(pty_.master(), F_GETFL) | O_NONBLOCK);
+        EXPECT_EQ(tcgetattr(pty_.slave(), &settings_), 0);
     }
-    ~pty_peer()
-    {
-        close_master();
-        close(slave_);
-    }
-    pty_peer(const pty_peer&) = delete;
-    pty_peer& operator=(const pty_peer&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return pty_.path(); }
     std::vector<std::string> env(const std::string& aTout) const
     {
-        return {"VESK11_CLI_ENDPOINT=" + path_, "VESK11_CLI_TOUT=" + aTout};
+        return {"VESK11_CLI_ENDPOINT=" + path(), "VESK11_CLI_TOUT=" + aTout};
     }
 
     // Writes all of aBytes in pieces of aPiece bytes, aPauseUs apart; false when the line stays
@@ -113,7 +99,7 @@ class pty_peer
             size_t done = 0;
             while (done < want)
             {
-                const ssize_t n = write(master_, aBytes.data() + at + done, want - done);
+                const ssize_t n = write(pty_.master(), aBytes.data() + at + done, want - done);
                 if (n > 0)
                     done += static_cast<size_t>(n);
                 else if (n < 0 && errno != EAGAIN)
@@ -153,7 +139,7 @@ class pty_peer
         for (long left = aWaitMs; left >= 0;)
         {
             uint8_t buffer[256];
-            const ssize_t n = read(master_, buffer, sizeof buffer);
+            const ssize_t n = read(pty_.master(), buffer, sizeof buffer);
             if (n > 0)
                 got.insert(got.end(), buffer, buffer + n);
             else if (!wait_master(POLLIN, left))
@@ -166,35 +152,23 @@ class pty_peer
     }
 
     // The device vanishes: the tool's side sees a hang-up.
-    void close_master()
-    {
-        if (master_ >= 0)
-            close(master_);
-        master_ = -1;
-    }
+    void close_master() { pty_.close_master(); }
 
     void expect_line_restored() const
     {
         termios now{};
-        ASSERT_EQ(tcgetattr(slave_, &now), 0);
-        EXPECT_EQ(now.c_iflag, settings_.c_iflag);
-        EXPECT_EQ(now.c_oflag, settings_.c_oflag);
-        EXPECT_EQ(now.c_cflag, settings_.c_cflag);
-        EXPECT_EQ(now.c_lflag, settings_.c_lflag);
-        EXPECT_EQ(now.c_cc[VMIN], settings_.c_cc[VMIN]);
-        EXPECT_EQ(now.c_cc[VTIME], settings_.c_cc[VTIME]);
+        ASSERT_EQ(tcgetattr(pty_.slave(), &now), 0);
+        expect_same_line_settings(now, settings_);
     }
 
   private:
     bool wait_master(short aEvents, long aTimeoutMs) const
     {
-        pollfd entry{master_, aEvents, 0};
+        pollfd entry{pty_.master(), aEvents, 0};
         return poll(&entry, 1, static_cast<int>(aTimeoutMs)) == 1 && (entry.revents & aEvents);
     }
 
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
+    pty_pair pty_;
     termios settings_{};
 };
 

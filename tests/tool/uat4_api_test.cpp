@@ -8,14 +8,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include "exceptions.hpp"
+#include "api_call.hpp"
+#include "block_frame.hpp"
 #include "log_capture.hpp"
-#include "transport_serial_types11.h"
-#include "uat4/api.hpp"
+#include "pty_pair.hpp"
 
 namespace
 {
@@ -36,39 +34,23 @@ bytes_t _T_block(const std::vector<bytes_t>& aMessages)
     bytes_t body;
     for (const bytes_t& msg : aMessages)
         body.insert(body.end(), msg.begin(), msg.end());
-    vesk11_head485 head{};
-    Block485__EncodeHead(&head, static_cast<uint16_t>(body.size()));
-    bytes_t block(reinterpret_cast<const uint8_t*>(&head),
-                  reinterpret_cast<const uint8_t*>(&head) + sizeof head);
-    block.insert(block.end(), body.begin(), body.end());
-    uint8_t trailer[kTRAILER485_SIZE];
-    Block485__EncodeTrailer(trailer, body.data(), static_cast<uint8_t>(body.size()));
-    block.insert(block.end(), trailer, trailer + sizeof trailer);
-    return block;
+    return vesk11_test::frame_of(body.data(), static_cast<uint8_t>(body.size()));
 }
 
 // A sensor that sends status blocks until the batch arrives, then the scripted blocks.
 class scripted_sensor
 {
   public:
-    explicit scripted_sensor(std::vector<bytes_t> aAfterBatch) : after_(std::move(aAfterBatch))
+    explicit scripted_sensor(std::vector<bytes_t> aAfterBatch)
+        : after_(std::move(aAfterBatch)), pty_(vesk11_test::pty_mode_t::kRAW)
     {
-        termios raw{};
-        cfmakeraw(&raw);
-        EXPECT_EQ(openpty(&master_, &slave_, nullptr, &raw, nullptr), 0);
-        path_ = ttyname(slave_);
         thread_ = std::thread([this] { run(); });
     }
-    ~scripted_sensor()
-    {
-        thread_.join();
-        close(master_);
-        close(slave_);
-    }
+    ~scripted_sensor() { thread_.join(); }
     scripted_sensor(const scripted_sensor&) = delete;
     scripted_sensor& operator=(const scripted_sensor&) = delete;
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return pty_.path(); }
 
   private:
     void run()
@@ -77,24 +59,22 @@ class scripted_sensor
         size_t received = 0;
         for (int slot = 0; slot < 200 && received < kBATCH_FRAME_SIZE; ++slot)
         {
-            EXPECT_EQ(write(master_, status.data(), status.size()),
+            EXPECT_EQ(write(pty_.master(), status.data(), status.size()),
                       static_cast<ssize_t>(status.size()));
-            pollfd input{master_, POLLIN, 0};
+            pollfd input{pty_.master(), POLLIN, 0};
             uint8_t buffer[64];
             if (poll(&input, 1, 10) == 1)
-                received +=
-                    static_cast<size_t>(std::max<ssize_t>(read(master_, buffer, sizeof buffer), 0));
+                received += static_cast<size_t>(
+                    std::max<ssize_t>(read(pty_.master(), buffer, sizeof buffer), 0));
         }
         ASSERT_EQ(received, kBATCH_FRAME_SIZE);
         for (const bytes_t& block : after_)
-            EXPECT_EQ(write(master_, block.data(), block.size()),
+            EXPECT_EQ(write(pty_.master(), block.data(), block.size()),
                       static_cast<ssize_t>(block.size()));
     }
 
     std::vector<bytes_t> after_;
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
+    vesk11_test::pty_pair pty_;
     std::thread thread_;
 };
 
@@ -104,19 +84,8 @@ std::string _T_exchange(const std::vector<bytes_t>& aAfterBatch, bool* aThrew)
     scripted_sensor sensor(aAfterBatch);
     setenv("VESK11_CLI_ENDPOINT", sensor.path().c_str(), 1);
     setenv("VESK11_CLI_TOUT", "100", 1);
-    Orvo::Support::Vesk11Cli::Uat4::api_sp_t api = Orvo::Support::Vesk11Cli::Uat4::Api__Create();
-    *aThrew = false;
-    testing::internal::CaptureStdout();
-    try
-    {
-        api->getParamI32(2000, 450);
-    }
-    catch (const Orvo::internal_error&)
-    {
-        *aThrew = true;
-    }
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return vesk11_test::call_get_param_i32(Orvo::Support::Vesk11Cli::Uat4::Api__Create(), 2000, 450,
+                                           aThrew);
 }
 
 TEST(uat4_api, short_reply_message_is_ignored)
