@@ -18,6 +18,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "block_frame.hpp"
 #include "cli_child.hpp"
 #include "crc16.h"
 #include "pty_pair.hpp"
@@ -34,17 +35,10 @@ constexpr size_t kQUERY_FRAME_SIZE = 47;
 // A whole block around aBody, of any length up to 65535, with both checksums right.
 inline bytes_t block_of(const bytes_t& aBody)
 {
-    vesk11_head485 head{};
-    Block485__EncodeHead(&head, static_cast<uint16_t>(aBody.size()));
-    const uint8_t* headBytes = reinterpret_cast<const uint8_t*>(&head);
-    bytes_t block(headBytes, headBytes + sizeof head);
-    block.insert(block.end(), aBody.begin(), aBody.end());
     uint16_t crc = kCRC16_INIT;
     for (uint8_t byte : aBody)
         Crc16__Update(byte, &crc);
-    block.push_back(static_cast<uint8_t>(crc >> 8));
-    block.push_back(static_cast<uint8_t>(crc));
-    return block;
+    return assemble_frame(aBody.data(), aBody.size(), crc);
 }
 
 // The unasked status block of the sensor.
