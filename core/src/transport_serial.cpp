@@ -104,7 +104,9 @@ int ComTransport__Open(void* aSelf)
         LOG_WRITE(1, "fail: already opened");
         return -1;
     }
-    self->dev_fd = open(self->dev_path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Non-blocking: neither a modem line without carrier nor a FIFO may hold the open, and a line
+    // that stops draining may not hold a write; the caller waits with poll, within its deadline.
+    self->dev_fd = open(self->dev_path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (self->dev_fd == -1)
     {
         LOG_WRITE(1, "failed to open %s (%s)", self->dev_path, std::strerror(errno));
@@ -152,6 +154,8 @@ int ComTransport__Close(void* aSelf)
     com_transport* self = static_cast<com_transport*>(aSelf);
     if (self->dev_fd != -1)
     {
+        // Output still queued (a write cut short by a stop) would make close wait for it to drain.
+        tcflush(self->dev_fd, TCOFLUSH);
         if (tcsetattr(self->dev_fd, TCSANOW, &self->old_termios) != 0)
             LOG_WRITE(2, "failed to restore attributes of device %s (%s)", self->dev_path,
                       std::strerror(errno));

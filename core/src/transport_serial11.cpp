@@ -78,19 +78,19 @@ int _T_tx_block485(void* aSelf, struct iovec* aBufferList, int aBufferCount)
                   kBODY485_MAX_SIZE);
         return -1;
     }
-    const uint8_t bodySize = static_cast<uint8_t>(aBufferList->iov_len);
-    vesk11_head485 head;
-    Block485__EncodeHead(&head, bodySize);
-    uint8_t trailer[kTRAILER485_SIZE];
-    Block485__EncodeTrailer(trailer, aBufferList->iov_base, bodySize);
-
-    struct iovec pieces[3] = {{&head, head.head_size}, aBufferList[0], {trailer, sizeof trailer}};
-    const size_t expected = pieces[0].iov_len + pieces[1].iov_len + pieces[2].iov_len;
-    const ssize_t written = writev(_T_get_link_handle(aSelf), pieces, 3);
+    block485_frame_parts parts;
+    struct iovec pieces[3];
+    const size_t expected = Block485__EncodeFramePieces(
+        &parts, aBufferList->iov_base, static_cast<uint8_t>(aBufferList->iov_len), pieces);
+    ssize_t written = writev(_T_get_link_handle(aSelf), pieces, 3);
+    // A descriptor opened non-blocking may take part of the frame, or none of it, for now: the
+    // caller writes the rest once the line drains.
+    if (written == -1 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        written = 0;
     if (written == -1)
         LOG_WRITE(1, "fail: writev (%s)", std::strerror(errno));
     else if (static_cast<size_t>(written) < expected)
-        LOG_WRITE(1, "fail: writev (actual:%zu, expected:%zu)", static_cast<size_t>(written),
+        LOG_WRITE(4, "data: writev (actual:%zu, expected:%zu)", static_cast<size_t>(written),
                   expected);
     LOG_WRITE(4, "done");
     return static_cast<int>(written);
@@ -126,6 +126,34 @@ void Block485__EncodeHead(vesk11_head485* aHead, uint16_t aBodySize)
 void Block485__EncodeTrailer(uint8_t* aTrailer, const void* aBody, uint8_t aBodySize)
 {
     _T_store_be16(aTrailer, Crc16__Update2(aBody, aBodySize, kCRC16_INIT));
+}
+
+size_t Block485__EncodeFramePieces(block485_frame_parts* aParts, const void* aBody,
+                                   uint8_t aBodySize, struct iovec aPieces[3])
+{
+    Block485__EncodeHead(&aParts->head, aBodySize);
+    Block485__EncodeTrailer(aParts->trailer, aBody, aBodySize);
+    aPieces[0] = {&aParts->head, sizeof aParts->head};
+    aPieces[1] = {const_cast<void*>(aBody), aBodySize};
+    aPieces[2] = {aParts->trailer, sizeof aParts->trailer};
+    return sizeof aParts->head + aBodySize + sizeof aParts->trailer;
+}
+
+size_t Block485__EncodeFrame(uint8_t* aFrame, size_t aRoom, const void* aBody, uint8_t aBodySize)
+{
+    block485_frame_parts parts;
+    struct iovec pieces[3];
+    const size_t size = Block485__EncodeFramePieces(&parts, aBody, aBodySize, pieces);
+    if (size > aRoom)
+        return 0;
+    size_t at = 0;
+    for (const iovec& piece : pieces)
+    {
+        if (piece.iov_len != 0)
+            std::memcpy(aFrame + at, piece.iov_base, piece.iov_len);
+        at += piece.iov_len;
+    }
+    return size;
 }
 
 void Transport__Deinit(transport_t* aHandle)

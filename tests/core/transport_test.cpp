@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -299,6 +300,9 @@ void count_signal(int) { ++g_signals; }
 TEST_F(Transport, ReadInterruptedBySignalIsRetried)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
+    // The device is opened non-blocking; only a blocking read can be interrupted.
+    const int link = Transport__GetLinkHandle(&transport_);
+    ASSERT_EQ(fcntl(link, F_SETFL, fcntl(link, F_GETFL) & ~O_NONBLOCK), 0);
     g_signals = 0;
     struct sigaction action = {};
     struct sigaction previous = {};

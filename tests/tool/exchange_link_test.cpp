@@ -70,8 +70,10 @@ TEST(exchange_link, line_ends_fail_the_exchange_and_release_the_link)
          {"exec: fail: read data <connection lost>"}, true},
         {"EIO after the query", link_fd_t::kREADABLE, {{status, 0}, {{}, EIO}}, "",
          {"exec: fail: read data <Input/output error>"}, false},
-        {"POLLHUP without POLLIN", link_fd_t::kHUNG_UP, {}, "fail: poll\n", {}, true},
-        {"POLLERR without POLLIN", link_fd_t::kBROKEN, {}, "fail: poll\n", {}, true},
+        {"POLLHUP without POLLIN", link_fd_t::kHUNG_UP, {}, "fail: poll\n",
+         {"exec: fail: no input within 1000 ms"}, true},
+        {"POLLERR without POLLIN", link_fd_t::kBROKEN, {}, "fail: poll\n",
+         {"exec: fail: no input within 1000 ms"}, true},
     };
     // clang-format on
     for (const end_case& aCase : cases)

@@ -15,6 +15,9 @@ constexpr uint8_t kUAT4_BATCH_VERSION = 4;
 constexpr uint8_t kUAT4_BATCH_SENSOR_ID = 0xFF;
 // udt_index 0x4279 of the reply message that carries result and value (bytes 0x79 0x42).
 constexpr uint16_t kUAT4_REPLY_UDT_INDEX = 0x4279;
+// udt_index of the reply messages beside it: 1 names the parameter, 3 its dimensions.
+constexpr uint16_t kUAT4_REPLY_MSG1_UDT_INDEX = 0x4278;
+constexpr uint16_t kUAT4_REPLY_MSG3_UDT_INDEX = 0x427A;
 
 inline void Uat4__PutU16le(uint8_t* aOut, uint16_t aValue)
 {

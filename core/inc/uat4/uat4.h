@@ -72,6 +72,14 @@ void UatAction4__EncodeQueryBatch(uat4_query_batch* aBatch, const uat4_action_t*
 // Batch checksum over the 6 header data bytes before batch_crc16 and the data of msg1 and msg2.
 uint16_t UatAction4__BatchCrc16(const uat4_query_batch* aBatch);
 
+// Whether a reply message 1 (group, array) or 3 (dimensions) of aMsgSize data bytes is about the
+// query's parameter. False for a size other than 8. Log nothing: a reply for another parameter
+// is not a failure of the reader.
+bool UatAction4__ReplyMsg1Matches(const void* aMsgData, uint8_t aMsgSize,
+                                  const uat4_action_t* aQuery);
+bool UatAction4__ReplyMsg3Matches(const void* aMsgData, uint8_t aMsgSize,
+                                  const uat4_action_t* aQuery);
+
 bool UatAction4__DecodeReplyMsg2(const void* aMsgData, uint8_t aMsgSize,
                                  uat4_action_t* aQueryReply);
 bool UatAction4__AssertReplyBatchHeader(const void* aMsgData, uint8_t aMsgSize,

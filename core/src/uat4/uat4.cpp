@@ -222,6 +222,24 @@ bool UatAction4__AssertReplyBatchHeader(const void* /*aMsgData*/, uint8_t aMsgSi
     return _T_assert_size(aMsgSize, __func__);
 }
 
+bool UatAction4__ReplyMsg1Matches(const void* aMsgData, uint8_t aMsgSize,
+                                  const uat4_action_t* aQuery)
+{
+    const auto* data = static_cast<const uat4_reply_batch__reply_msg1__data*>(aMsgData);
+    return aMsgSize == kUAT4_MSG_DATA_SIZE &&
+           Uat4__GetU16le(data->reply_param_group) == aQuery->param.group &&
+           Uat4__GetU16le(data->reply_param_array) == aQuery->param.array;
+}
+
+bool UatAction4__ReplyMsg3Matches(const void* aMsgData, uint8_t aMsgSize,
+                                  const uat4_action_t* aQuery)
+{
+    const auto* data = static_cast<const uat4_reply_batch__reply_msg3__data*>(aMsgData);
+    return aMsgSize == kUAT4_MSG_DATA_SIZE &&
+           data->reply_param_array_dim0 == aQuery->param.array_dim0 &&
+           data->reply_param_array_dim1 == aQuery->param.array_dim1;
+}
+
 bool UatAction4__AssertReplySetGetParamMsg1(const void* aMsgData, uint8_t aMsgSize,
                                             uat4_action_t* aQuery)
 {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "transport_serial11.h"
+#include "exchange.h"
 #include "uat4/api.hpp"
 
 namespace Orvo
@@ -18,8 +18,7 @@ namespace Uat4
 {
 
 // Same contract as Transport__InitCom, which is what Api__Create uses.
-typedef int (*transport_init_fn)(transport_t* aHandle, const com_transport_args* aComArgs,
-                                 transport_handler_fn aHandler, void* aHandlerArg);
+typedef exchange_transport_init_fn transport_init_fn;
 
 // The API with this endpoint and time-out, taken as they are; every exchange creates its link
 // with aInitTransport.

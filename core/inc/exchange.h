@@ -1,0 +1,101 @@
+// Exchange engine: many UAT v4 queries, one at a time, over one open link. Each query goes out at
+// the end of an intact block from the sensor and waits for the reply that answers it; the result
+// is an outcome value, never a side effect on standard output. Single-threaded; never throws.
+#ifndef VESK11_CORE_EXCHANGE_H
+#define VESK11_CORE_EXCHANGE_H
+
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+
+#include "transport_serial11.h"
+#include "uat4/uat4.h"
+
+enum exchange_status : uint8_t
+{
+    kEXCHANGE_ACCEPTED = 0,     // a reply with result 0 (for a set-and-read-back: the value written)
+    kEXCHANGE_REFUSED,          // a reply with a non-zero result code
+    kEXCHANGE_READBACK_DIFFERS, // result 0, but the value read back is not the value written
+    kEXCHANGE_NO_INPUT,         // one whole time-out without input, or a wait without input event
+    kEXCHANGE_NO_REPLY,         // the query's deadline passed
+    kEXCHANGE_LINK_LOST,        // end of input: the device went away
+    kEXCHANGE_POLL_ERROR,       // the wait failed (error)
+    kEXCHANGE_READ_ERROR,       // reading failed (error)
+    kEXCHANGE_WRITE_ERROR,      // sending the query failed (error)
+    kEXCHANGE_STOPPED,          // a stop signal came (signal)
+};
+
+struct exchange_outcome
+{
+    exchange_status status;
+    uint8_t result;          // reply result code (accepted, refused, read-back differs)
+    uint32_t value_bits;     // reply value bytes 4..7, low byte first: int32 or float bits
+    int error;               // errno of a poll, read or write error
+    int signal;              // the stop signal
+    int deadline_ms;         // the deadline this query had
+    uint32_t damaged_blocks; // blocks with a bad body checksum after the query went out
+    bool sent;               // whether the query went out
+};
+
+enum exchange_note_kind : uint8_t
+{
+    kEXCHANGE_NOTE_TX,      // bytes: the whole frame just handed to the line
+    kEXCHANGE_NOTE_RX,      // bytes: body of the block whose reply is accepted, before it is judged
+    kEXCHANGE_NOTE_ECHO,    // an intact block equal to the query just sent was ignored
+    kEXCHANGE_NOTE_FOREIGN, // a reply about another parameter (group, array) was ignored
+};
+
+struct exchange_note
+{
+    exchange_note_kind kind;
+    const uint8_t* bytes; // valid only during the call
+    size_t size;
+    uint16_t group;
+    uint16_t array;
+};
+
+typedef void (*exchange_note_fn)(void* aArg, const exchange_note* aNote);
+typedef int (*exchange_transport_init_fn)(transport_t* aHandle, const com_transport_args* aComArgs,
+                                          transport_handler_fn aHandler, void* aHandlerArg);
+
+struct exchange_config
+{
+    int tout_ms;                        // longest single wait for input, 0 to 60000 ms
+    transport_handler_fn tap;           // sees every decoder event before the engine; may be null
+    exchange_note_fn note;              // told what the engine sent, accepted or ignored; may be null
+    void* hook_arg;                     // first argument of tap and note
+    const sigset_t* wait_mask;          // signal mask during the waits; null: the caller's own
+    volatile sig_atomic_t* stop_signal; // non-zero (the signal) ends the query; may be null
+};
+
+enum exchange_open_status : uint8_t
+{
+    kEXCHANGE_OPEN_DONE = 0,
+    kEXCHANGE_OPEN_INIT_FAILED, // the transport could not be created (or no memory)
+    kEXCHANGE_OPEN_OPEN_FAILED, // the device could not be opened and set up
+};
+
+struct exchange_session;
+
+// Creates the transport with aInit (Transport__InitCom, or a test's own) and opens the link.
+// On kEXCHANGE_OPEN_DONE *aSession owns the open link until Exchange__Close; otherwise *aSession
+// is null and nothing stays open. aConfig is copied; its hooks are called only from within
+// Exchange__Query, on the caller's thread, and must not call back into the session.
+exchange_open_status Exchange__Open(exchange_session** aSession, const com_transport_args* aArgs,
+                                    exchange_transport_init_fn aInit,
+                                    const exchange_config* aConfig);
+
+// Runs one query: sends it once at the end of an intact block (the block that carried the previous
+// reply, when the session's last query ended within a moment, else the next one), then waits for
+// an intact block whose reply message 2 answers it; reply messages 1 and 3 beside it must name the
+// query's group, array and dimensions, an exact echo of the query is ignored. Each wait for input
+// lasts at most the time-out, the whole query at most max(10 x time-out, 1000 ms). Fills
+// *aOutcome. After kEXCHANGE_LINK_LOST or a poll, read or write error every later query of the
+// session ends the same way at once. Records the codec's assertion of the accepted reply.
+void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
+                     exchange_outcome* aOutcome);
+
+// Puts the line settings found at open back, closes the device and frees the session. Accepts null.
+void Exchange__Close(exchange_session* aSession);
+
+#endif

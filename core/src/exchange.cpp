@@ -1,0 +1,395 @@
+// Exchange engine: one query at a time over an open link, each judged by the reply that answers it.
+#include "exchange.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "block_record.h"
+#include "transport_serial_types11.h"
+
+namespace
+{
+
+constexpr int kDEADLINE_TOUTS = 10;
+constexpr int kDEADLINE_MIN_MS = 1000;
+// How long after the end of an intact block the line counts as free for the next query.
+constexpr int64_t kSEND_WINDOW_US = 2000;
+
+// What one query has seen so far; made anew for every query.
+struct query_state
+{
+    uat4_action_t action;
+    uat4_query_batch batch;
+    uint8_t frame[kFRAME485_MAX_SIZE];
+    size_t frame_size;
+    size_t frame_written;
+    bool sent;
+    bool write_failed;
+    int write_error;
+    bool done;
+    // The current block: its reply message 2 held until the body checksum is known, and what its
+    // messages 1 and 3 say about the parameter.
+    bool reply_held;
+    uat4_reply_batch__reply_msg2__data reply;
+    bool msg1_seen;
+    bool msg1_matches;
+    uint16_t msg1_group;
+    uint16_t msg1_array;
+    bool msg3_seen;
+    bool msg3_matches;
+};
+
+} // namespace
+
+struct exchange_session
+{
+    transport_t transport;
+    exchange_config config;
+    block_record block;
+    // An intact block ended at window_us and no header came since.
+    bool window_open;
+    int64_t window_us;
+    bool broken;
+    exchange_outcome broken_outcome;
+    bool query_active;
+    query_state query;
+    exchange_outcome* outcome;
+};
+
+namespace
+{
+
+int64_t _T_now_us()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+void _T_note(exchange_session* aSession, exchange_note_kind aKind, const uint8_t* aBytes,
+             size_t aSize, uint16_t aGroup = 0, uint16_t aArray = 0)
+{
+    if (aSession->config.note == nullptr)
+        return;
+    const exchange_note note{aKind, aBytes, aSize, aGroup, aArray};
+    aSession->config.note(aSession->config.hook_arg, &note);
+}
+
+void _T_finish(exchange_session* aSession, exchange_status aStatus, int aError = 0)
+{
+    aSession->outcome->status = aStatus;
+    aSession->outcome->error = aError;
+    aSession->query.done = true;
+}
+
+void _T_start_block(query_state* aQuery)
+{
+    aQuery->reply_held = false;
+    aQuery->msg1_seen = false;
+    aQuery->msg3_seen = false;
+}
+
+// The frame goes out through the transport; what a busy line did not take yet is written later.
+void _T_send(exchange_session* aSession)
+{
+    query_state& query = aSession->query;
+    query.sent = true;
+    aSession->outcome->sent = true;
+    aSession->window_open = false;
+    iovec body{&query.batch, sizeof query.batch};
+    const int written = Transport__Tx(&aSession->transport, &body, 1);
+    if (written < 0)
+    {
+        query.write_failed = true;
+        query.write_error = errno;
+        return;
+    }
+    query.frame_written = std::min(static_cast<size_t>(written), query.frame_size);
+    _T_note(aSession, kEXCHANGE_NOTE_TX, query.frame, query.frame_size);
+}
+
+void _T_take_message(exchange_session* aSession, const uint8_t* aData, uint8_t aSize)
+{
+    query_state& query = aSession->query;
+    if (!query.sent || aSize != kUAT4_MSG_DATA_SIZE)
+        return;
+    const uint16_t udtIndex = Uat4__GetU16le(aData);
+    if (udtIndex == kUAT4_REPLY_UDT_INDEX && !query.reply_held)
+    {
+        std::memcpy(&query.reply, aData, sizeof query.reply);
+        query.reply_held = true;
+    }
+    else if (udtIndex == kUAT4_REPLY_MSG1_UDT_INDEX && !query.msg1_seen)
+    {
+        const auto* msg1 = reinterpret_cast<const uat4_reply_batch__reply_msg1__data*>(aData);
+        query.msg1_seen = true;
+        query.msg1_matches = UatAction4__ReplyMsg1Matches(aData, aSize, &query.action);
+        query.msg1_group = Uat4__GetU16le(msg1->reply_param_group);
+        query.msg1_array = Uat4__GetU16le(msg1->reply_param_array);
+    }
+    else if (udtIndex == kUAT4_REPLY_MSG3_UDT_INDEX && !query.msg3_seen)
+    {
+        query.msg3_seen = true;
+        query.msg3_matches = UatAction4__ReplyMsg3Matches(aData, aSize, &query.action);
+    }
+}
+
+void _T_accept(exchange_session* aSession)
+{
+    query_state& query = aSession->query;
+    exchange_outcome* outcome = aSession->outcome;
+    _T_note(aSession, kEXCHANGE_NOTE_RX, aSession->block.bytes, aSession->block.size);
+    outcome->result = query.reply.reply_result;
+    outcome->value_bits = Uat4__GetU32le(query.reply.reply_param_value);
+    const bool readBack = query.action.type == kUAT4_ACTION_SET_GET_PARAM;
+    const bool good =
+        readBack ? UatAction4__AssertReplySetGetParamMsg2(&query.reply, sizeof query.reply,
+                                                          &query.action)
+                 : UatAction4__AssertReplyMsg2(&query.reply, sizeof query.reply, &query.action);
+    if (outcome->result != 0)
+        _T_finish(aSession, kEXCHANGE_REFUSED);
+    else
+        _T_finish(aSession, good ? kEXCHANGE_ACCEPTED : kEXCHANGE_READBACK_DIFFERS);
+}
+
+void _T_end_block(exchange_session* aSession)
+{
+    query_state& query = aSession->query;
+    const bool echo = aSession->query_active && query.sent &&
+                      BlockRecord__Equals(&aSession->block, &query.batch, sizeof query.batch);
+    if (echo)
+    {
+        _T_note(aSession, kEXCHANGE_NOTE_ECHO, nullptr, 0);
+        return;
+    }
+    aSession->window_open = true;
+    aSession->window_us = _T_now_us();
+    if (!aSession->query_active || query.done)
+        return;
+    if (!query.sent)
+    {
+        _T_send(aSession);
+        return;
+    }
+    if (!query.reply_held)
+        return;
+    if ((query.msg1_seen && !query.msg1_matches) || (query.msg3_seen && !query.msg3_matches))
+    {
+        const bool named = query.msg1_seen;
+        _T_note(aSession, kEXCHANGE_NOTE_FOREIGN, nullptr, 0,
+                named ? query.msg1_group : query.action.param.group,
+                named ? query.msg1_array : query.action.param.array);
+        return;
+    }
+    _T_accept(aSession);
+}
+
+void _T_handle_block(void* aUserData, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
+                     void* aMsgPayloadData, uint8_t aMsgPayloadSize)
+{
+    exchange_session* session = static_cast<exchange_session*>(aUserData);
+    if (session->config.tap != nullptr)
+        session->config.tap(session->config.hook_arg, aBlockTs, aStat, aMsgIdent, aMsgPayloadData,
+                            aMsgPayloadSize);
+    BlockRecord__Take(&session->block, aStat, aMsgIdent, aMsgPayloadData, aMsgPayloadSize);
+    query_state& query = session->query;
+    switch (aStat)
+    {
+    case kBLOCKDECODER11_STAT_INIT:
+        session->window_open = false;
+        _T_start_block(&query);
+        break;
+    case kBLOCKDECODER11_STAT_MSG:
+        if (session->query_active && !query.done)
+            _T_take_message(session, static_cast<const uint8_t*>(aMsgPayloadData), aMsgPayloadSize);
+        break;
+    case kBLOCKDECODER11_STAT_FINI_OK:
+        _T_end_block(session);
+        break;
+    case kBLOCKDECODER11_STAT_FINI_FAIL:
+        query.reply_held = false;
+        if (session->query_active && query.sent)
+            ++session->outcome->damaged_blocks;
+        break;
+    default:
+        break;
+    }
+}
+
+int _T_link(exchange_session* aSession)
+{
+    return Transport__GetLinkHandle(&aSession->transport);
+}
+
+// Lets a stop signal held back outside the waits arrive, so it is not reported as a time-out.
+bool _T_stopped(exchange_session* aSession)
+{
+    volatile sig_atomic_t* stop = aSession->config.stop_signal;
+    if (stop == nullptr)
+        return false;
+    if (*stop == 0 && aSession->config.wait_mask != nullptr)
+    {
+        const timespec now{0, 0};
+        ppoll(nullptr, 0, &now, aSession->config.wait_mask);
+    }
+    if (*stop == 0)
+        return false;
+    aSession->outcome->signal = static_cast<int>(*stop);
+    _T_finish(aSession, kEXCHANGE_STOPPED);
+    return true;
+}
+
+// The rest of a frame the line did not take at once, as fast as it drains.
+void _T_write_rest(exchange_session* aSession)
+{
+    query_state& query = aSession->query;
+    const ssize_t written = write(_T_link(aSession), query.frame + query.frame_written,
+                                  query.frame_size - query.frame_written);
+    if (written > 0)
+        query.frame_written += static_cast<size_t>(written);
+    else if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        _T_finish(aSession, kEXCHANGE_WRITE_ERROR, errno);
+}
+
+void _T_read(exchange_session* aSession, short aEvents)
+{
+    if ((aEvents & POLLIN) == 0)
+    {
+        _T_finish(aSession, kEXCHANGE_NO_INPUT);
+        return;
+    }
+    const int received = Transport__Rx(&aSession->transport);
+    if (received == 0)
+        _T_finish(aSession, kEXCHANGE_LINK_LOST);
+    else if (received == -1 && errno != EAGAIN && errno != EWOULDBLOCK)
+        _T_finish(aSession, kEXCHANGE_READ_ERROR, errno);
+    else if (!aSession->query.done && aSession->query.write_failed)
+        _T_finish(aSession, kEXCHANGE_WRITE_ERROR, aSession->query.write_error);
+}
+
+// One wait: for the line to take the rest of the frame, else for input. A wait for input that
+// lasts the whole time-out without any ends the query.
+void _T_wait_once(exchange_session* aSession, int64_t aDeadlineUs)
+{
+    query_state& query = aSession->query;
+    const bool writing = query.sent && query.frame_written < query.frame_size;
+    const int64_t remainingMs = (aDeadlineUs - _T_now_us() + 999) / 1000;
+    const int toutMs = aSession->config.tout_ms;
+    const int waitMs = static_cast<int>(writing ? remainingMs : std::min<int64_t>(toutMs, remainingMs));
+    const timespec wait{waitMs / 1000, (waitMs % 1000) * 1000000L};
+    pollfd link{_T_link(aSession), static_cast<short>(writing ? POLLOUT : POLLIN), 0};
+    const int ready = ppoll(&link, 1, &wait, aSession->config.wait_mask);
+    if (ready < 0)
+    {
+        if (errno != EINTR)
+            _T_finish(aSession, kEXCHANGE_POLL_ERROR, errno);
+        return;
+    }
+    if (ready == 0 && (writing || waitMs < toutMs))
+        return; // the deadline, not the line, ended this wait
+    if (writing && (link.revents & POLLOUT) != 0)
+        _T_write_rest(aSession);
+    else if (writing)
+        _T_finish(aSession, kEXCHANGE_WRITE_ERROR, EIO);
+    else
+        _T_read(aSession, ready == 0 ? 0 : link.revents);
+}
+
+void _T_begin_query(exchange_session* aSession, const uat4_action_t* aQuery,
+                    exchange_outcome* aOutcome)
+{
+    *aOutcome = exchange_outcome{};
+    aOutcome->deadline_ms = std::max(kDEADLINE_TOUTS * aSession->config.tout_ms, kDEADLINE_MIN_MS);
+    aSession->outcome = aOutcome;
+    aSession->query = query_state{};
+    query_state& query = aSession->query;
+    query.action = *aQuery;
+    UatAction4__EncodeQueryBatch(&query.batch, &query.action);
+    query.frame_size =
+        Block485__EncodeFrame(query.frame, sizeof query.frame, &query.batch, sizeof query.batch);
+    aSession->query_active = true;
+}
+
+// The block that carried the previous reply ended a moment ago and nothing followed it yet.
+bool _T_window_still_open(exchange_session* aSession)
+{
+    if (!aSession->window_open || _T_now_us() - aSession->window_us > kSEND_WINDOW_US)
+        return false;
+    pollfd link{_T_link(aSession), POLLIN, 0};
+    return poll(&link, 1, 0) == 0;
+}
+
+} // namespace
+
+exchange_open_status Exchange__Open(exchange_session** aSession, const com_transport_args* aArgs,
+                                    exchange_transport_init_fn aInit,
+                                    const exchange_config* aConfig)
+{
+    *aSession = nullptr;
+    exchange_session* session = new (std::nothrow) exchange_session{};
+    if (session == nullptr)
+        return kEXCHANGE_OPEN_INIT_FAILED;
+    session->config = *aConfig;
+    if (aInit(&session->transport, aArgs, _T_handle_block, session) != 0)
+    {
+        delete session;
+        return kEXCHANGE_OPEN_INIT_FAILED;
+    }
+    if (Transport__Open(&session->transport) != 0)
+    {
+        Transport__Deinit(&session->transport);
+        delete session;
+        return kEXCHANGE_OPEN_OPEN_FAILED;
+    }
+    *aSession = session;
+    return kEXCHANGE_OPEN_DONE;
+}
+
+void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
+                     exchange_outcome* aOutcome)
+{
+    _T_begin_query(aSession, aQuery, aOutcome);
+    if (aSession->broken)
+    {
+        *aOutcome = aSession->broken_outcome;
+        aOutcome->sent = false;
+        aSession->query_active = false;
+        return;
+    }
+    const int64_t deadlineUs = _T_now_us() + int64_t{aOutcome->deadline_ms} * 1000;
+    if (_T_window_still_open(aSession))
+        _T_send(aSession);
+    query_state& query = aSession->query;
+    while (!query.done && !_T_stopped(aSession))
+    {
+        if (query.write_failed)
+            _T_finish(aSession, kEXCHANGE_WRITE_ERROR, query.write_error);
+        else if (_T_now_us() >= deadlineUs)
+            _T_finish(aSession, kEXCHANGE_NO_REPLY);
+        else
+            _T_wait_once(aSession, deadlineUs);
+    }
+    aSession->query_active = false;
+    const exchange_status status = aOutcome->status;
+    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_POLL_ERROR ||
+        status == kEXCHANGE_READ_ERROR || status == kEXCHANGE_WRITE_ERROR)
+    {
+        aSession->broken = true;
+        aSession->broken_outcome = *aOutcome;
+    }
+}
+
+void Exchange__Close(exchange_session* aSession)
+{
+    if (aSession == nullptr)
+        return;
+    Transport__Close(&aSession->transport);
+    Transport__Deinit(&aSession->transport);
+    delete aSession;
+}
