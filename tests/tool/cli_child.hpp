@@ -80,11 +80,13 @@ inline std::string read_file(const std::string& aPath)
 
 // One run of the tool. aEnv ("NAME=value" entries) is its whole environment, apart from the
 // sanitizer options of the test process and LOG2_FILE, which is a temp file read back by wait()
-// unless aEnv names one itself.
+// unless aEnv names one itself. Standard output goes to a temp file read back by wait(), or to
+// aStdout when given ("" leaves it closed).
 class cli_child
 {
   public:
-    cli_child(const std::vector<std::string>& aArgs, std::vector<std::string> aEnv)
+    cli_child(const std::vector<std::string>& aArgs, std::vector<std::string> aEnv,
+              const char* aStdout = nullptr)
         : out_path_(temp_file()), err_path_(temp_file()), log_path_(temp_file())
     {
         std::vector<std::string> args = wrapper_words();
@@ -104,7 +106,12 @@ class cli_child
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_TRUNC, 0);
+        if (aStdout == nullptr)
+            posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_TRUNC, 0);
+        else if (*aStdout == '\0')
+            posix_spawn_file_actions_addclose(&actions, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, aStdout, O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_TRUNC, 0);
         start_ = std::chrono::steady_clock::now();
         if (posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
@@ -198,9 +205,9 @@ inline bool wait_for_record(const cli_child& aChild, int aLevel, const std::stri
 }
 
 inline cli_result run_cli(const std::vector<std::string>& aArgs,
-                          const std::vector<std::string>& aEnv)
+                          const std::vector<std::string>& aEnv, const char* aStdout = nullptr)
 {
-    cli_child child(aArgs, aEnv);
+    cli_child child(aArgs, aEnv, aStdout);
     return child.wait();
 }
 
@@ -281,9 +288,10 @@ class sim_fixture : public ::testing::Test
     }
 
     // One run against the sensor, then the line's settings must be back as they were.
-    cli_result run(const std::vector<std::string>& aArgs, const std::vector<std::string>& aEnv)
+    cli_result run(const std::vector<std::string>& aArgs, const std::vector<std::string>& aEnv,
+                   const char* aStdout = nullptr)
     {
-        cli_result result = run_cli(aArgs, aEnv);
+        cli_result result = run_cli(aArgs, aEnv, aStdout);
         expect_line_restored();
         return result;
     }

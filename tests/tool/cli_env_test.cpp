@@ -65,9 +65,12 @@ TEST_F(cli_env, refused_environments_and_command_lines)
         {{"VESK11_CLI_ENDPOINT=/nonexistent/tty", "VESK11_CLI_TOUT=200"}, {"reboot"}, "FAIL\n",
          {"ComTransport__Open: failed to open /nonexistent/tty (No such file or directory)",
           "enter: fail: Transport__Open", "exec: fail"}},
-        {env(), {}, usage, {}},
-        {env(), {"Reboot"}, usage, {}},
-        {env(), {"reboot", "now"}, usage, {}},
+        {env(), {}, usage, {"activate: fail: no command"}},
+        {env(), {"Reboot"}, usage, {"activate: fail: unknown command <Reboot>"}},
+        {env(), {"reboot", "now"}, usage,
+         {"_T_assert_word_count: fail: wrong number of words (actual:2, expected:1)"}},
+        {env(), {"set-param-f32", "--group=2000", "--id=50", "--value=nan"}, usage,
+         {"_T_decode_action_param_value_f32: fail: --value is bad value"}},
         {env(), {"low-power", "ON"}, usage, {"_T_low_power: fail: invalid params"}},
         {env(), {"get-param-i32", "--group=65536", "--id=1"}, usage,
          {"_T_decode_action_param_group: fail: --group is bad value"}},
@@ -145,3 +148,58 @@ TEST_F(cli_env, endpoint_of_127_characters_is_used_and_of_128_refused)
 }
 
 } // namespace
+
+namespace
+{
+
+struct output_case
+{
+    std::vector<std::string> args;
+    bool with_env;
+    const char* out_target; // nullptr: a file read back; "": closed
+    std::string out;        // checked when read back
+    int status;
+    std::vector<std::string> failures;
+};
+
+} // namespace
+
+// --help and --version need neither sensor nor environment; output that cannot be written fails
+// the run; a closed standard output never lets the tool's lines reach a file it opens.
+TEST_F(cli_env, help_version_and_standard_output)
+{
+    start_sim(options());
+    const std::vector<std::string> get450 = {"get-param-i32", "--group=2000", "--id=450"};
+    // clang-format off
+    const std::vector<output_case> cases = {
+        {{"--help"}, false, nullptr, _T_usage(), 0, {}},
+        {{"-h"}, true, nullptr, _T_usage(), 0, {}},
+        {{"--help", "reboot"}, true, nullptr, _T_usage(), 70,
+         {"activate: fail: unknown command <--help>"}},
+        {{"--version"}, false, "/dev/full", "", 70, {}},
+        {get450, true, "/dev/full", "", 70,
+         {"_T_flushed: fail: standard output (No space left on device)"}},
+        {get450, true, "", "", 0, {}},
+    };
+    // clang-format on
+    for (const output_case& aCase : cases)
+    {
+        SCOPED_TRACE("case " + std::to_string(&aCase - cases.data()));
+        const std::string logPath = vesk11_test::temp_file();
+        std::vector<std::string> environment = aCase.with_env ? env() : std::vector<std::string>{};
+        environment.push_back("LOG2_FILE=" + logPath);
+        const cli_result run = this->run(aCase.args, environment, aCase.out_target);
+        if (aCase.out_target == nullptr)
+        {
+            EXPECT_EQ(run.out, aCase.out);
+        }
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, aCase.status);
+        EXPECT_EQ(vesk11_test::failures(vesk11_test::read_log_file(logPath)), aCase.failures);
+        EXPECT_EQ(vesk11_test::read_file(logPath).find("param_"), std::string::npos);
+        unlink(logPath.c_str());
+    }
+    const cli_result version = vesk11_test::run_cli({"--version"}, {});
+    EXPECT_EQ(version.out.rfind("vesk11-cli 1.", 0), 0u) << version.out;
+    EXPECT_EQ(version.status, 0);
+}

@@ -10,6 +10,7 @@
 
 #include "exceptions.hpp"
 #include "log.h"
+#include "number_text.hpp"
 #include "uat11.h"
 
 namespace Orvo
@@ -51,40 +52,62 @@ const std::string& _T_single_value(const cli_params_t& aParams, const char* aNam
     return entryIt->second.front();
 }
 
-// strtoull rules alone: blanks and a sign allowed, digits up to the first other character,
-// "-1" wraps to the largest number and is refused by any bound.
-int _T_decode_bounded(const cli_params_t& aParams, const char* aName, unsigned long long aMax,
-                      const char* aFunc)
+// How a number is read. Reading commands keep the C library's lenient reading (blanks and a sign
+// allowed, digits up to the first other character, "-1" wrapping to the largest number and so
+// refused by any bound); commands that change the sensor take only a text that is wholly a number:
+// a read can be repeated, a write cannot be taken back.
+enum class reading_t
 {
-    const unsigned long long number =
-        std::strtoull(_T_single_value(aParams, aName, aFunc).c_str(), nullptr, 10);
-    if (number > aMax)
+    kLENIENT,
+    kSTRICT,
+};
+
+[[noreturn]] void _T_bad_value(const char* aName, const char* aFunc)
+{
+    LogWrite(__FILE__, __LINE__, aFunc, 1, "fail: %s is bad value", aName);
+    throw not_found_error();
+}
+
+int _T_decode_bounded(const cli_params_t& aParams, const char* aName, unsigned long long aMax,
+                      const char* aFunc, reading_t aReading)
+{
+    const std::string& text = _T_single_value(aParams, aName, aFunc);
+    if (aReading == reading_t::kSTRICT)
     {
-        LogWrite(__FILE__, __LINE__, aFunc, 1, "fail: %s is bad value", aName);
-        throw not_found_error();
+        long long number = 0;
+        if (!TextToInteger(text, 0, static_cast<long long>(aMax), &number))
+            _T_bad_value(aName, aFunc);
+        return static_cast<int>(number);
     }
+    const unsigned long long number = std::strtoull(text.c_str(), nullptr, 10);
+    if (number > aMax)
+        _T_bad_value(aName, aFunc);
     return static_cast<int>(number);
 }
 
-int _T_decode_action_param_group(const cli_params_t& params)
+int _T_decode_action_param_group(const cli_params_t& params, reading_t aReading)
 {
-    return _T_decode_bounded(params, kPARAM_GROUP, kPARAM_U16_MAX, __func__);
+    return _T_decode_bounded(params, kPARAM_GROUP, kPARAM_U16_MAX, __func__, aReading);
 }
 
-int _T_decode_action_param_array(const cli_params_t& params)
+int _T_decode_action_param_array(const cli_params_t& params, reading_t aReading)
 {
-    return _T_decode_bounded(params, kPARAM_ID, kPARAM_U16_MAX, __func__);
+    return _T_decode_bounded(params, kPARAM_ID, kPARAM_U16_MAX, __func__, aReading);
 }
 
+// Only ever written to the sensor, so always read strictly.
 int _T_decode_action_param_value_i32(const cli_params_t& params)
 {
-    return _T_decode_bounded(params, kPARAM_VALUE, kPARAM_I32_MAX, __func__);
+    return _T_decode_bounded(params, kPARAM_VALUE, kPARAM_I32_MAX, __func__, reading_t::kSTRICT);
 }
 
-// Any text is a float: no number reads as 0.0, a huge one as an infinity.
+// A float in C syntax, sign included, and finite: "nan", "inf", "1,5" and "" are refused.
 float _T_decode_action_param_value_f32(const cli_params_t& params)
 {
-    return std::strtof(_T_single_value(params, kPARAM_VALUE, __func__).c_str(), nullptr);
+    float value = 0.0F;
+    if (!TextToFloat(_T_single_value(params, kPARAM_VALUE, __func__), &value))
+        _T_bad_value(kPARAM_VALUE, __func__);
+    return value;
 }
 
 // The address every parameter command takes, and the map the value is read from.
@@ -95,21 +118,33 @@ struct action_args
     uint16_t id;
 };
 
-// Checks the word count, then decodes "--id" before "--group": the first failure is logged.
-action_args _T_decode_action_args(const cli_request& aRequest, size_t aWordCount)
+// The usage text alone does not say what was wrong with the command line: the log does.
+void _T_assert_word_count(const cli_request& aRequest, size_t aWordCount)
 {
-    aRequest.assert_args(aWordCount);
+    if (aRequest.args_.size() != aWordCount)
+    {
+        LOG_WRITE(1, "fail: wrong number of words (actual:%zu, expected:%zu)",
+                  aRequest.args_.size(), aWordCount);
+        throw not_found_error();
+    }
+}
+
+// Checks the word count, then decodes "--id" before "--group": the first failure is logged.
+action_args _T_decode_action_args(const cli_request& aRequest, size_t aWordCount,
+                                  reading_t aReading)
+{
+    _T_assert_word_count(aRequest, aWordCount);
     action_args args{};
     Cli__DecodeParams(args.params, aRequest.args_);
-    args.id = static_cast<uint16_t>(_T_decode_action_param_array(args.params));
-    args.group = static_cast<uint16_t>(_T_decode_action_param_group(args.params));
+    args.id = static_cast<uint16_t>(_T_decode_action_param_array(args.params, aReading));
+    args.group = static_cast<uint16_t>(_T_decode_action_param_group(args.params, aReading));
     return args;
 }
 
 // A word-only command: its word and nothing after it.
 void _T_assert_word(const cli_request& aRequest, const char* aWord)
 {
-    aRequest.assert_args(1);
+    _T_assert_word_count(aRequest, 1);
     aRequest.assert_arg(0, aWord);
 }
 
@@ -120,7 +155,7 @@ cli_response _T_done()
 
 cli_response _T_exec_command(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    const action_args args = _T_decode_action_args(aRequest, 4);
+    const action_args args = _T_decode_action_args(aRequest, 4, reading_t::kSTRICT);
     const int value = _T_decode_action_param_value_i32(args.params);
     aServicePack.uat4_->execCommand(args.group, args.id, static_cast<uint32_t>(value));
     return _T_done();
@@ -128,35 +163,35 @@ cli_response _T_exec_command(const cli_request& aRequest, const service_pack& aS
 
 cli_response _T_get_status_i32(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    const action_args args = _T_decode_action_args(aRequest, 3);
+    const action_args args = _T_decode_action_args(aRequest, 3, reading_t::kLENIENT);
     aServicePack.uat4_->getStatusI32(args.group, args.id);
     return _T_done();
 }
 
 cli_response _T_get_status_f32(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    const action_args args = _T_decode_action_args(aRequest, 3);
+    const action_args args = _T_decode_action_args(aRequest, 3, reading_t::kLENIENT);
     aServicePack.uat4_->getStatusF32(args.group, args.id);
     return _T_done();
 }
 
 cli_response _T_get_param_i32(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    const action_args args = _T_decode_action_args(aRequest, 3);
+    const action_args args = _T_decode_action_args(aRequest, 3, reading_t::kLENIENT);
     aServicePack.uat4_->getParamI32(args.group, args.id);
     return _T_done();
 }
 
 cli_response _T_get_param_f32(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    const action_args args = _T_decode_action_args(aRequest, 3);
+    const action_args args = _T_decode_action_args(aRequest, 3, reading_t::kLENIENT);
     aServicePack.uat4_->getParamF32(args.group, args.id);
     return _T_done();
 }
 
 cli_response _T_set_param_i32(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    const action_args args = _T_decode_action_args(aRequest, 4);
+    const action_args args = _T_decode_action_args(aRequest, 4, reading_t::kSTRICT);
     const int value = _T_decode_action_param_value_i32(args.params);
     aServicePack.uat4_->setParamI32(args.group, args.id, value);
     return _T_done();
@@ -164,7 +199,7 @@ cli_response _T_set_param_i32(const cli_request& aRequest, const service_pack& a
 
 cli_response _T_set_param_f32(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    const action_args args = _T_decode_action_args(aRequest, 4);
+    const action_args args = _T_decode_action_args(aRequest, 4, reading_t::kSTRICT);
     const float value = _T_decode_action_param_value_f32(args.params);
     aServicePack.uat4_->setParamF32(args.group, args.id, value);
     return _T_done();
@@ -201,7 +236,7 @@ cli_response _T_update_flash_conf(const cli_request& aRequest, const service_pac
 // "on" writes 0 and "off" writes 1: the sensor's parameter says whether it stays awake.
 cli_response _T_low_power(const cli_request& aRequest, const service_pack& aServicePack)
 {
-    aRequest.assert_args(2);
+    _T_assert_word_count(aRequest, 2);
     aRequest.assert_arg(0, "low-power");
     const std::string& mode = aRequest.args_[1];
     if (mode != "on" && mode != "off")
@@ -275,9 +310,15 @@ cli_response cli_handler::activate(const cli_request& aRequest)
     cli_response response = cli_response::fail_internal("FAIL\n", "");
     try
     {
-        aRequest.assert_min_args(1);
+        if (aRequest.args_.empty())
+        {
+            LOG_WRITE(1, "fail: no command");
+            throw not_found_error();
+        }
         const auto entryIt = actionToHandlersMap.find(aRequest.args_[0]);
-        if (entryIt != actionToHandlersMap.end())
+        if (entryIt == actionToHandlersMap.end())
+            LOG_WRITE(1, "fail: unknown command <%s>", aRequest.args_[0].c_str());
+        else
         {
             for (handler_fn handlerFn : entryIt->second)
             {

@@ -1,8 +1,15 @@
 // vesk11-cli: one run, one command to the sensor.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "cli.hpp"
 #include "cli_handler.hpp"
@@ -11,12 +18,72 @@
 #include "log.hpp"
 #include "uat4/api.hpp"
 
+namespace
+{
+
+// A closed standard descriptor would be taken by the next open: the device, whose line would then
+// receive what the tool prints.
+void _T_fill_std_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+    {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+        {
+            const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (null != fd && null >= 0)
+                close(null); // cannot happen while fd is the lowest free descriptor
+        }
+    }
+}
+
+// Output that did not reach its reader is a failure, whatever the sensor said. The streams share
+// the C library's buffers, so flushing those flushes everything.
+bool _T_flushed(FILE* aFile, const std::ostream& aStream, const char* aName)
+{
+    errno = 0;
+    const bool failed = std::fflush(aFile) != 0 || std::ferror(aFile) != 0 || !aStream;
+    if (failed)
+        LOG_WRITE(1, "fail: %s (%s)", aName, std::strerror(errno != 0 ? errno : EIO));
+    return !failed;
+}
+
+int _T_finish_output(int aStatus)
+{
+    const bool outFlushed = _T_flushed(stdout, std::cout, "standard output");
+    const bool errFlushed = _T_flushed(stderr, std::cerr, "standard error");
+    return outFlushed && errFlushed ? aStatus : 70;
+}
+
+// --help and --version answer without a sensor and without the environment.
+bool _T_answer_alone(int argc, char** argv, int* aStatus)
+{
+    if (argc != 2)
+        return false;
+    const std::string word = argv[1];
+    if (word == "--help" || word == "-h")
+        std::cout << Orvo::Support::Vesk11Cli::cli_handler(Orvo::Support::Vesk11Cli::service_pack{}).usage();
+    else if (word == "--version")
+        std::cout << "vesk11-cli " VESK11_VERSION "\n";
+    else
+        return false;
+    *aStatus = _T_finish_output(0);
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     using namespace Orvo;
     using namespace Orvo::Support;
     using namespace Orvo::Support::Vesk11Cli;
 
+    _T_fill_std_descriptors();
+    // A reader that went away shows as a write error, which fails the run, not as a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+    int status = 0;
+    if (_T_answer_alone(argc, argv, &status))
+        return status;
     const cli_request request = cli_request::create(argc, argv, nullptr);
     log_guard logGuard(request.getLogName().c_str(), request.getLogLevel(), 0);
     cli_response response = cli_response::fail_internal("FAIL\n", "");
@@ -36,5 +103,5 @@ int main(int argc, char** argv)
     {
         LOG_WRITE(1, "fail: exception <%s>", x.what());
     }
-    return response.render(std::cout, std::cerr);
+    return _T_finish_output(response.render(std::cout, std::cerr));
 }
