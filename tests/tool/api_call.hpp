@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -15,16 +16,17 @@
 namespace vesk11_test
 {
 
-// Runs getParamI32 on aApi; what it printed, and whether it threw internal_error (anything else
+// Runs aCall on aApi; what it printed, and whether it threw internal_error (anything else
 // escapes to the test).
-inline std::string call_get_param_i32(const Orvo::Support::Vesk11Cli::Uat4::api_sp_t& aApi,
-                                      uint16_t aGroup, uint16_t aId, bool* aThrew)
+inline std::string call_api(const Orvo::Support::Vesk11Cli::Uat4::api_sp_t& aApi,
+                            const std::function<void(Orvo::Support::Vesk11Cli::Uat4::api_like&)>& aCall,
+                            bool* aThrew)
 {
     *aThrew = false;
     testing::internal::CaptureStdout();
     try
     {
-        aApi->getParamI32(aGroup, aId);
+        aCall(*aApi);
     }
     catch (const Orvo::internal_error&)
     {
@@ -32,6 +34,14 @@ inline std::string call_get_param_i32(const Orvo::Support::Vesk11Cli::Uat4::api_
     }
     fflush(stdout);
     return testing::internal::GetCapturedStdout();
+}
+
+inline std::string call_get_param_i32(const Orvo::Support::Vesk11Cli::Uat4::api_sp_t& aApi,
+                                      uint16_t aGroup, uint16_t aId, bool* aThrew)
+{
+    return call_api(
+        aApi, [&](Orvo::Support::Vesk11Cli::Uat4::api_like& aSensor)
+        { aSensor.getParamI32(aGroup, aId); }, aThrew);
 }
 
 } // namespace vesk11_test

@@ -1,6 +1,7 @@
 // The exchange over a scripted link: the ends of a line that a pty shows only by chance (a
 // hang-up or error without input, EIO, end of input), a reply arriving one byte per read, and an
 // adapter echoing the query back.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -143,3 +144,97 @@ TEST(exchange_link, echoed_query_is_never_the_reply)
 }
 
 } // namespace
+
+namespace
+{
+
+using api_call_fn = std::function<void(Orvo::Support::Vesk11Cli::Uat4::api_like&)>;
+
+struct judged_case
+{
+    const char* name;
+    api_call_fn call;
+    std::vector<link_read> reads; // after the status block that lets the query out
+    std::string out;
+    bool threw;
+    std::vector<std::string> failures;
+    const char* ignored; // the level-4 record of an ignored reply, if any
+};
+
+} // namespace
+
+// A reply counts only when it answers this query: a late answer about another parameter is
+// passed over, and a set-and-read-back must read back what was written.
+TEST(exchange_link, replies_are_judged_against_the_query)
+{
+    const auto get5 = [](auto& aApi) { aApi.getParamI32(2000, 5); };
+    const auto set5 = [](auto& aApi) { aApi.setParamI32(2000, 5, 7); };
+    const auto setF = [](auto& aApi) { aApi.setParamF32(2000, 5, 1.5F); };
+    const std::string lines8 = vesk11_test::reply_lines(8, "0x1p-146");
+    // clang-format off
+    const judged_case cases[] = {
+        {"another parameter, then ours", get5,
+         {{vesk11_test::full_reply_block(0, 9, 2000, 50), 0},
+          {vesk11_test::full_reply_block(0, 7, 2000, 5), 0}},
+         vesk11_test::reply_lines(7, "0x1.cp-147"), false, {},
+         "data: reply for another parameter ignored (group:2000, array:50)"},
+        {"another group", get5, {{vesk11_test::full_reply_block(0, 9, 2003, 5), 0}},
+         "fail: poll\n", true, {"exec: fail: no input within 100 ms"},
+         "data: reply for another parameter ignored (group:2003, array:5)"},
+        {"other dimensions", get5, {{vesk11_test::full_reply_block(0, 9, 2000, 5, 1, 0), 0}},
+         "fail: poll\n", true, {"exec: fail: no input within 100 ms"},
+         "data: reply for another parameter ignored (group:2000, array:5)"},
+        {"read back what was written", set5,
+         {{vesk11_test::full_reply_block(0, 7, 2000, 5), 0}},
+         vesk11_test::reply_lines(7, "0x1.cp-147"), false, {}, nullptr},
+        {"read back another value", set5, {{vesk11_test::full_reply_block(0, 8, 2000, 5), 0}},
+         lines8, true,
+         {"UatAction4__AssertReplySetGetParamMsg2: fail: actual value != expected 8 != 7"},
+         nullptr},
+        {"read back another float", setF,
+         {{vesk11_test::full_reply_block(0, 0x3FC00001, 2000, 5), 0}},
+         "param_result     0 (0x0)\nparam_data_int   1069547521 (0x3fc00001)\n"
+         "param_data_float 1.500000 (0x1.800002p+0)\n", true,
+         {"UatAction4__AssertReplySetGetParamMsg2: fail: actual value != expected 1.500000 != "
+          "1.500000"},
+         nullptr},
+    };
+    // clang-format on
+    for (const judged_case& aCase : cases)
+    {
+        SCOPED_TRACE(aCase.name);
+        std::vector<link_read> reads = {{vesk11_test::status_block(), 0}};
+        reads.insert(reads.end(), aCase.reads.begin(), aCase.reads.end());
+        fake_link link(link_fd_t::kREADABLE, reads, false, true);
+        vesk11_test::log_capture log;
+        bool threw = false;
+        const std::string out = vesk11_test::call_api(link.api(100), aCase.call, &threw);
+        EXPECT_EQ(out, aCase.out);
+        EXPECT_EQ(threw, aCase.threw);
+        EXPECT_EQ(vesk11_test::failures(log.records()), aCase.failures);
+        if (aCase.ignored != nullptr)
+        {
+            EXPECT_TRUE(log.has(4, "endBlock", aCase.ignored)) << log.dump();
+        }
+        EXPECT_EQ(link.sent().size(), 1u);
+    }
+}
+
+// Every operation is an exchange of its own, even on the same API object.
+TEST(exchange_link, each_operation_on_one_object_talks_to_the_sensor)
+{
+    const bytes_t status = vesk11_test::status_block();
+    fake_link link(link_fd_t::kREADABLE, {{status, 0},
+                                          {vesk11_test::reply_block(0, 7), 0},
+                                          {status, 0},
+                                          {vesk11_test::reply_block(0, 9), 0}});
+    const Orvo::Support::Vesk11Cli::Uat4::api_sp_t api = link.api(1000);
+    bool threw = false;
+    EXPECT_EQ(vesk11_test::call_get_param_i32(api, 2000, 5, &threw),
+              vesk11_test::reply_lines(7, "0x1.cp-147"));
+    EXPECT_FALSE(threw);
+    EXPECT_EQ(vesk11_test::call_get_param_i32(api, 2000, 6, &threw),
+              vesk11_test::reply_lines(9, "0x1.2p-146"));
+    EXPECT_FALSE(threw);
+    EXPECT_EQ(link.sent().size(), 2u);
+}

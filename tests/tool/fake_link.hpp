@@ -41,8 +41,10 @@ enum class link_fd_t
 class fake_link
 {
   public:
-    fake_link(link_fd_t aFd, std::vector<link_read> aReads, bool aEcho = false)
-        : reads_(aReads.begin(), aReads.end()), echo_(aEcho)
+    // aSilentAfter: a readable link falls silent once the script is read, instead of ending.
+    fake_link(link_fd_t aFd, std::vector<link_read> aReads, bool aEcho = false,
+              bool aSilentAfter = false)
+        : reads_(aReads.begin(), aReads.end()), echo_(aEcho), silent_after_(aSilentAfter)
     {
         EXPECT_EQ(pipe2(pipe_, O_CLOEXEC), 0);
         switch (aFd)
@@ -126,6 +128,11 @@ class fake_link
             errno = next.error;
             return next.error == 0 ? 0 : -1;
         }
+        if (self->reads_.empty() && self->silent_after_)
+        {
+            char mark = 0;
+            EXPECT_EQ(::read(self->pipe_[0], &mark, 1), 1);
+        }
         BlockDecoder11__AddBuffer(&self->decoder_, next.bytes.data(), next.bytes.size());
         return static_cast<int>(next.bytes.size());
     }
@@ -156,6 +163,7 @@ class fake_link
 
     std::deque<link_read> reads_;
     bool echo_;
+    bool silent_after_;
     int pipe_[2] = {-1, -1};
     int poll_fd_ = -1;
     block_decoder11_t decoder_{};
