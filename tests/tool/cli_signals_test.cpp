@@ -1,6 +1,6 @@
-// Signals during the wait for the sensor: SIGINT, SIGTERM and SIGHUP end the real tool's run as
-// a failure with the line's settings put back; any other interruption only repeats the wait,
-// and the run still ends by its deadline.
+// Signals during the waits for the sensor: SIGINT, SIGTERM, SIGHUP and every other signal that
+// would kill the run end the real tool's run as a failure with the line's settings put back; any
+// other interruption only repeats the wait, and the run still ends by its deadline.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -28,31 +28,51 @@ class cli_signals : public vesk11_test::sim_fixture
 {
 };
 
-// The sensor streams but never answers, so the tool sits in its wait for 10 s; the signal
-// comes once the query is out (or, from a silent sensor, once the line is open).
+enum class wait_t
+{
+    kREPLY,  // the sensor streams but never answers: the tool waits for a reply
+    kSILENT, // the sensor sends nothing: the tool waits for a block
+    kSTALLED // the line takes no output: the tool waits to send its query
+};
+
+// The tool would sit in its wait for 10 s; the signal comes once it is there.
 TEST_F(cli_signals, stop_signals_end_the_wait_as_a_failure)
 {
     struct signal_case
     {
         int signal;
-        bool silent;
+        wait_t wait;
     };
     const signal_case cases[] = {
-        {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGTERM, true}};
+        {SIGINT, wait_t::kREPLY},   {SIGTERM, wait_t::kREPLY},   {SIGHUP, wait_t::kREPLY},
+        {SIGQUIT, wait_t::kREPLY},  {SIGUSR1, wait_t::kREPLY},   {SIGALRM, wait_t::kREPLY},
+        {SIGPROF, wait_t::kREPLY},  {SIGTERM, wait_t::kSILENT},  {SIGTERM, wait_t::kSTALLED},
+        {SIGHUP, wait_t::kSTALLED},
+    };
     for (const signal_case& aCase : cases)
     {
-        SCOPED_TRACE(std::string(strsignal(aCase.signal)) +
-                     (aCase.silent ? ", silent sensor" : ""));
+        SCOPED_TRACE(std::string(strsignal(aCase.signal)) + " in wait " +
+                     std::to_string(static_cast<int>(aCase.wait)));
         sim_options opts = options();
-        opts.no_reply = !aCase.silent;
-        opts.silent = aCase.silent;
+        opts.no_reply = aCase.wait == wait_t::kREPLY;
+        opts.silent = aCase.wait == wait_t::kSILENT;
         start_sim(opts);
+        // Output stopped as by flow control: the query cannot leave.
+        if (aCase.wait == wait_t::kSTALLED)
+        {
+            ASSERT_EQ(tcflow(line_fd_, TCOOFF), 0);
+        }
         vesk11_test::cli_child child(kGET_450, env("1000"));
         ASSERT_TRUE(vesk11_test::wait_for_record(
             child, 3, "enter", "done: Transport__Open <" + sim_->path() + ">", 10000));
-        if (!aCase.silent)
+        if (aCase.wait == wait_t::kREPLY)
         {
             ASSERT_TRUE(sim_->wait_for_queries(1, static_cast<int>(vesk11_test::within_ms(5000))));
+        }
+        if (aCase.wait == wait_t::kSTALLED)
+        {
+            ASSERT_TRUE(vesk11_test::wait_for_record(
+                child, 4, "_T_tx_block485", "data: writev (actual:0, expected:47)", 5000));
         }
         const auto sent = std::chrono::steady_clock::now();
         ASSERT_EQ(kill(child.pid(), aCase.signal), 0);
@@ -66,6 +86,8 @@ TEST_F(cli_signals, stop_signals_end_the_wait_as_a_failure)
                   std::vector<std::string>{"exec: fail: interrupted by signal " +
                                            std::to_string(aCase.signal)});
         EXPECT_LT(took.count(), vesk11_test::within_ms(2000)); // not the 10 s deadline
+        EXPECT_EQ(sim_->queries().size(), aCase.wait == wait_t::kREPLY ? 1u : 0u);
+        tcflow(line_fd_, TCOON);
         expect_line_restored();
         stop_sim();
     }
