@@ -182,7 +182,7 @@ bool _T_report_drops(log_state& aState)
 // descriptor the program shares with its parent; -1 when standard error is not a terminal.
 int _T_open_terminal()
 {
-    char path[kTTY_PATH_SIZE];
+    char path[kTTY_PATH_SIZE] = {};
     if (ttyname_r(STDERR_FILENO, path, sizeof path) != 0)
         return -1;
     return open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
