@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,7 @@ struct log_state
     int fd = -1;        // the file, or standard error's terminal when there is no syslog
     int syslog_fd = -1;
     int echo_fd = -1;   // standard error's terminal, for the echo of level-1 records
+    bool fd_is_terminal = false; // fd is the fallback terminal: it shows failures only
     unsigned long dropped = 0;
     int drop_errno = 0; // why the last of them was dropped
     char name[kNAME_SIZE] = {};
@@ -209,7 +211,10 @@ void _T_open_sinks(log_state& aState, int aFlags)
                                                                          : kSYSLOG_PATH);
     }
     if (aState.fd < 0 && aState.syslog_fd < 0)
+    {
         aState.fd = _T_open_terminal();
+        aState.fd_is_terminal = aState.fd >= 0;
+    }
     // Records that already reach the terminal are not shown twice.
     if ((aFlags & kLOG2_FLAG_ECHO_TTY) != 0 && !_T_same_file(aState.fd, STDERR_FILENO))
         aState.echo_fd = _T_open_terminal();
@@ -253,7 +258,9 @@ LOG2_API void LogWrite(const char* aFile, unsigned long long aLine, const char* 
 {
     log_state& state = _T_state();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.opened || aLevel > state.max_level || !aFormat)
+    // A person at the terminal wants to see what failed, not the trace of every step.
+    const int maxLevel = state.fd_is_terminal ? std::min(state.max_level, 2) : state.max_level;
+    if (!state.opened || aLevel > maxLevel || !aFormat)
         return;
     char message[kMESSAGE_SIZE];
     va_list args;
@@ -284,5 +291,6 @@ LOG2_API void LogClose(void)
     _T_close(state.fd);
     _T_close(state.syslog_fd);
     _T_close(state.echo_fd);
+    state.fd_is_terminal = false;
     state.opened = false;
 }
