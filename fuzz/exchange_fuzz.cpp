@@ -129,14 +129,14 @@ struct model
                               static_cast<uint32_t>(aReply.data[5]) << 8 |
                               static_cast<uint32_t>(aReply.data[6]) << 16 |
                               static_cast<uint32_t>(aReply.data[7]) << 24;
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
+        float asFloat;
+        std::memcpy(&asFloat, &bits, sizeof asFloat);
         char text[256];
         const int n = std::snprintf(
             text, sizeof text,
             "param_result     %u (0x%x)\nparam_data_int   %d (0x%x)\nparam_data_float %f (%a)\n",
-            result, result, static_cast<int32_t>(bits), bits, static_cast<double>(value),
-            static_cast<double>(value));
+            result, result, static_cast<int32_t>(bits), bits, static_cast<double>(asFloat),
+            static_cast<double>(asFloat));
         printed.assign(text, static_cast<size_t>(n));
         reply_ok = result == 0 && read_back_ok(bits);
     }
