@@ -16,6 +16,8 @@ constexpr uint8_t kUAT4_BATCH_SENSOR_ID = 0xFF;
 // udt_index 0x4279 of the reply message that carries result and value (bytes 0x79 0x42).
 constexpr uint16_t kUAT4_REPLY_UDT_INDEX = 0x4279;
 
+// Little-endian fields: Put writes 2 or 4 bytes at aOut, Get returns the value of the 2 or 4
+// bytes at aIn; BitsToF32 and F32ToBits return the same 32 bits seen as the other type.
 inline void Uat4__PutU16le(uint8_t* aOut, uint16_t aValue)
 {
     aOut[0] = static_cast<uint8_t>(aValue);
