@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Orvo
@@ -45,6 +46,19 @@ bool _T_set_flags(int aFd)
     int flags = fcntl(aFd, F_GETFL);
     return flags >= 0 && fcntl(aFd, F_SETFL, flags | O_NONBLOCK) == 0 &&
            fcntl(aFd, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+// A symlink whose target is gone, as a killed run leaves its link; errno is kept for the caller.
+bool _T_is_dangling_link(const std::string& aPath)
+{
+    int saved = errno;
+    struct stat info
+    {
+    };
+    bool dangling = lstat(aPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode) &&
+                    stat(aPath.c_str(), &info) != 0 && errno == ENOENT;
+    errno = saved;
+    return dangling;
 }
 
 } // namespace
@@ -106,7 +120,10 @@ bool sim_line::open_device(const std::string& aPath, std::string& aError)
 
 bool sim_line::make_link(const std::string& aLinkPath, std::string& aError)
 {
-    if (symlink(path_.c_str(), aLinkPath.c_str()) != 0)
+    bool made = symlink(path_.c_str(), aLinkPath.c_str()) == 0;
+    if (!made && errno == EEXIST && _T_is_dangling_link(aLinkPath))
+        made = unlink(aLinkPath.c_str()) == 0 && symlink(path_.c_str(), aLinkPath.c_str()) == 0;
+    if (!made)
     {
         aError = _T_errno_text("cannot make the link " + aLinkPath);
         return false;

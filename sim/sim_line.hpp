@@ -37,6 +37,8 @@ class sim_line
     bool open_pty(std::string& aError);
     // A serial device at 115200 baud, raw, 8N1; its settings are put back on close.
     bool open_device(const std::string& aPath, std::string& aError);
+    // A symlink to the line; one left dangling by a killed run is replaced, anything else that
+    // exists at aLinkPath is refused.
     bool make_link(const std::string& aLinkPath, std::string& aError);
 
     int fd() const { return fd_; }

@@ -2,7 +2,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -178,12 +180,90 @@ TEST(sim_binary, prints_the_pty_path_traces_and_ends_cleanly_on_sigterm)
     rmdir(dir.c_str());
 }
 
-TEST(sim_binary, sigint_ends_it_too)
+TEST(sim_binary, every_stop_signal_removes_the_link_and_writes_the_flash)
 {
-    sim_process sim({});
-    ASSERT_EQ(sim.read_line(kWAIT_MS).rfind("/dev/pts/", 0), 0u);
-    sim.signal(SIGINT);
-    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
+    for (int stop : {SIGINT, SIGTERM, SIGHUP})
+    {
+        std::string dir = temp_dir();
+        std::string link = dir + "/sensor";
+        std::string flash = dir + "/flash.txt";
+        sim_process sim({"--link", link, "--flash", flash});
+        ASSERT_EQ(sim.read_line(kWAIT_MS).rfind("/dev/pts/", 0), 0u) << strsignal(stop);
+        ASSERT_TRUE(exists(link));
+        unlink(flash.c_str());
+        sim.signal(stop);
+        EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0) << strsignal(stop);
+        EXPECT_FALSE(exists(link)) << strsignal(stop);
+        EXPECT_TRUE(exists(flash)) << strsignal(stop);
+        unlink(flash.c_str());
+        rmdir(dir.c_str());
+    }
+}
+
+// A link left by a killed run is taken over; anything else in the way is left alone.
+TEST(sim_binary, link_replaces_only_a_dangling_symlink)
+{
+    struct link_case
+    {
+        const char* what;
+        std::function<void(const std::string&, const std::string&)> make; // (link, other file)
+        bool starts;
+    };
+    const link_case cases[] = {
+        {"dangling symlink",
+         [](const std::string& aLink, const std::string&)
+         { ASSERT_EQ(symlink("/dev/pts/no-such-pty", aLink.c_str()), 0); },
+         true},
+        {"symlink to a file",
+         [](const std::string& aLink, const std::string& aOther)
+         { ASSERT_EQ(symlink(aOther.c_str(), aLink.c_str()), 0); },
+         false},
+        {"regular file",
+         [](const std::string& aLink, const std::string&) { std::ofstream(aLink) << "keep"; },
+         false},
+        {"directory",
+         [](const std::string& aLink, const std::string&)
+         { ASSERT_EQ(mkdir(aLink.c_str(), 0755), 0); },
+         false},
+    };
+    for (const link_case& c : cases)
+    {
+        std::string dir = temp_dir();
+        std::string link = dir + "/sensor";
+        std::string other = dir + "/other";
+        std::ofstream(other) << "other";
+        c.make(link, other);
+        struct stat before
+        {
+        };
+        ASSERT_EQ(lstat(link.c_str(), &before), 0) << c.what;
+        sim_process sim({"--link", link});
+        if (c.starts)
+        {
+            std::string path = sim.read_line(kWAIT_MS);
+            ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << c.what;
+            char target[128] = {};
+            ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0) << c.what;
+            EXPECT_EQ(path, target) << c.what;
+            sim.signal(SIGTERM);
+            EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0) << c.what;
+            EXPECT_FALSE(exists(link)) << c.what;
+        }
+        else
+        {
+            EXPECT_EQ(sim.wait_exit(kWAIT_MS), 1) << c.what;
+            EXPECT_NE(sim.read_all_err().find(link), std::string::npos) << c.what;
+            struct stat after
+            {
+            };
+            ASSERT_EQ(lstat(link.c_str(), &after), 0) << c.what << ": removed";
+            EXPECT_EQ(after.st_ino, before.st_ino) << c.what << ": replaced";
+        }
+        unlink(link.c_str());
+        rmdir(link.c_str());
+        unlink(other.c_str());
+        rmdir(dir.c_str());
+    }
 }
 
 TEST(sim_binary, help_goes_to_stdout_with_status_0)
