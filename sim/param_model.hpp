@@ -32,6 +32,9 @@ struct param_outcome_t
     param_effect_t effect = param_effect_t::kNONE;
 };
 
+// A refusal: aResult, the query's value type, value 0.
+param_outcome_t failed_outcome(const sim_query& aQuery, uint8_t aResult);
+
 class param_model
 {
   public:

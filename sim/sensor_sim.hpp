@@ -31,6 +31,7 @@ enum sim_result_t : uint8_t
     kRESULT_WRONG_ACTION = 7,   // command on a value, or a get/set on a command
     kRESULT_WRONG_TYPE = 8,     // set with a value type other than the parameter's
     kRESULT_BAD_INDEX = 9,      // non-zero array dimension on a plain value
+    kRESULT_FLASH_FAILED = 10,  // the flash file could not be written; neither copy changed
 };
 
 // Identifier of every reply message and the udt_index of reply messages 1 and 3.

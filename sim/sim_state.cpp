@@ -23,6 +23,9 @@ bool sim_state::load_flash(std::string& aError)
     case flash_load_t::kDAMAGED:
         aError = "damaged flash file (" + aError + "), refused";
         return false;
+    case flash_load_t::kUNUSABLE:
+        aError = "unusable flash file (" + aError + "), refused";
+        return false;
     case flash_load_t::kLOADED:
         break;
     }
@@ -49,11 +52,16 @@ bool sim_state::save_locked(std::string& aError)
 param_outcome_t sim_state::execute(const sim_query& aQuery)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    param_model before = model_;
     param_outcome_t outcome = model_.execute(aQuery);
     std::string error;
-    if (outcome.effect == param_effect_t::kFLASH_CHANGED && !save_locked(error))
-        fprintf(stderr, "vesk11-sim: %s\n", error.c_str());
-    return outcome;
+    if (outcome.effect != param_effect_t::kFLASH_CHANGED || save_locked(error))
+        return outcome;
+    // The flash copy stays what the file holds.
+    model_ = before;
+    fprintf(stderr, "vesk11-sim: flash file not written, answered with result %u: %s\n",
+            kRESULT_FLASH_FAILED, error.c_str());
+    return failed_outcome(aQuery, kRESULT_FLASH_FAILED);
 }
 
 void sim_state::load_ram_from_flash()

@@ -31,7 +31,8 @@ class sim_state
     bool load_flash(std::string& aError);
     bool save_flash(std::string& aError);
 
-    // Carries out a query; a changed flash copy is written to the file at once.
+    // Carries out a query; a changed flash copy is written to the file at once. When that
+    // write fails, the model is left as it was and the outcome is kRESULT_FLASH_FAILED.
     param_outcome_t execute(const sim_query& aQuery);
     void load_ram_from_flash();
 

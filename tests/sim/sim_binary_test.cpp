@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -285,17 +286,78 @@ TEST(sim_binary, bad_option_goes_to_stderr_with_status_64)
     EXPECT_NE(err.find("--period"), std::string::npos) << err;
 }
 
-TEST(sim_binary, damaged_flash_file_is_refused_with_status_1)
+// Refused at once, without waiting on a FIFO's writer or touching a device.
+TEST(sim_binary, unusable_flash_file_is_refused_with_status_1)
+{
+    struct flash_case
+    {
+        const char* what;
+        std::function<void(const std::string&)> make;
+        const char* reason;
+    };
+    const flash_case cases[] = {
+        {"damaged text",
+         [](const std::string& aPath)
+         { std::ofstream(aPath) << "vesk11-sim flash 1\n2000 50 f32 0x3e8"; },
+         "damaged flash file"},
+        {"FIFO", [](const std::string& aPath) { ASSERT_EQ(mkfifo(aPath.c_str(), 0644), 0); },
+         "is not a regular file"},
+        {"symlink to a FIFO",
+         [](const std::string& aPath)
+         {
+             ASSERT_EQ(mkfifo((aPath + ".fifo").c_str(), 0644), 0);
+             ASSERT_EQ(symlink((aPath + ".fifo").c_str(), aPath.c_str()), 0);
+         },
+         "is not a regular file"},
+        {"device",
+         [](const std::string& aPath) { ASSERT_EQ(symlink("/dev/null", aPath.c_str()), 0); },
+         "is not a regular file"},
+        {"folder", [](const std::string& aPath) { ASSERT_EQ(mkdir(aPath.c_str(), 0755), 0); },
+         "is not a regular file"},
+        {"file over 1 MiB",
+         [](const std::string& aPath)
+         {
+             std::ofstream(aPath) << "vesk11-sim flash 1\n";
+             ASSERT_EQ(truncate(aPath.c_str(), 1024 * 1024 + 1), 0);
+         },
+         "is larger than 1 MiB"},
+    };
+    for (const flash_case& c : cases)
+    {
+        std::string dir = temp_dir();
+        std::string flash = dir + "/flash.txt";
+        c.make(flash);
+        sim_process sim({"--flash", flash});
+        EXPECT_EQ(sim.wait_exit(kWAIT_MS), 1) << c.what;
+        EXPECT_EQ(sim.read_all_out(), "") << c.what;
+        std::string err = sim.read_all_err();
+        EXPECT_NE(err.find(c.reason), std::string::npos) << c.what << ": " << err;
+        EXPECT_FALSE(exists(flash + ".tmp")) << c.what;
+        std::filesystem::remove_all(dir);
+    }
+}
+
+TEST(sim_binary, failed_flash_write_gives_its_reason_on_stderr)
 {
     std::string dir = temp_dir();
     std::string flash = dir + "/flash.txt";
-    std::ofstream(flash) << "vesk11-sim flash 1\n2000 50 f32 0x3e8";
     sim_process sim({"--flash", flash});
-    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 1);
-    EXPECT_EQ(sim.read_all_out(), "");
-    EXPECT_NE(sim.read_all_err().find("damaged flash file"), std::string::npos);
-    unlink(flash.c_str());
-    rmdir(dir.c_str());
+    std::string path = sim.read_line(kWAIT_MS);
+    ASSERT_EQ(unlink(flash.c_str()), 0);
+    ASSERT_EQ(mkdir(flash.c_str(), 0755), 0);
+    {
+        sim_client client(path);
+        uat4_action_t action;
+        Uat11__InitCommandUpdateFlashConf(&action, 0xFFFFFFFF);
+        EXPECT_EQ(client.exchange(action).result, 10);
+    }
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
+    std::string err = sim.read_all_err();
+    EXPECT_NE(err.find("answered with result 10: cannot rename to " + flash + ": Is a directory"),
+              std::string::npos)
+        << err;
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace
