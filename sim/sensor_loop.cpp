@@ -114,48 +114,53 @@ void sensor_loop::on_query(const sim_query& aQuery)
         lose_line(nullptr);
         return;
     }
-    pending_t pending{aQuery, state_.execute(aQuery), slot_ + options_.reply_delay};
-    if (options_.force_result >= 0)
-        pending.outcome.result = static_cast<uint8_t>(options_.force_result);
-    if (!options_.silent && !options_.no_reply)
-        pending_.push_back(pending);
-    else if (pending.outcome.effect == param_effect_t::kREBOOT)
-        start_reboot();
+    if (pending_)
+        ++replaced_;
+    pending_ = pending_t{aQuery, slot_ + options_.reply_delay};
 }
 
 void sensor_loop::on_slot()
 {
     uint64_t slot = slot_++;
+    if (pending_ && pending_->due_slot <= slot && answer())
+        return;
     if (options_.silent)
         return;
-    if (!pending_.empty() && pending_.front().due_slot <= slot)
-    {
-        pending_t pending = pending_.front();
-        pending_.pop_front();
-        send_reply(pending);
-        if (pending.outcome.effect == param_effect_t::kREBOOT)
-            start_reboot();
-        return;
-    }
     if (options_.stray_reply && !queried_)
     {
         send_block(reply_body({0, 0, 0, 0, 0, kRESULT_OK, kSIM_STRAY_VALUE}), false);
         return;
     }
-    send_block(status_body(cycle_++, replies_, reboots_), false);
+    send_block(status_body({cycle_++, replies_, reboots_, replaced_,
+                            static_cast<uint32_t>(state_.queries_received())}),
+               false);
 }
 
-void sensor_loop::send_reply(const pending_t& aPending)
+// Carries out the pending query and answers it; true when that took the slot.
+bool sensor_loop::answer()
 {
-    const sim_query& query = aPending.query;
-    const param_outcome_t& outcome = aPending.outcome;
-    send_block(reply_body({query.group, query.array, outcome.value_type, query.dim0, query.dim1,
-                           outcome.result, outcome.value}),
+    sim_query query = std::move(pending_->query);
+    pending_.reset();
+    param_outcome_t outcome = state_.execute(query);
+    if (options_.force_result >= 0)
+        outcome.result = static_cast<uint8_t>(options_.force_result);
+    bool replies = !options_.silent && !options_.no_reply;
+    if (replies)
+        send_reply(query, outcome);
+    if (outcome.effect == param_effect_t::kREBOOT)
+        start_reboot();
+    return replies || rebooting_;
+}
+
+void sensor_loop::send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome)
+{
+    send_block(reply_body({aQuery.group, aQuery.array, aOutcome.value_type, aQuery.dim0,
+                           aQuery.dim1, aOutcome.result, aOutcome.value}),
                options_.corrupt_reply);
     ++replies_;
     char line[120];
     snprintf(line, sizeof line, "reply group=%u array=%u result=%u value=0x%08" PRIx32 "%s",
-             query.group, query.array, outcome.result, outcome.value,
+             aQuery.group, aQuery.array, aOutcome.result, aOutcome.value,
              options_.corrupt_reply ? " body_crc=bad" : "");
     trace(line);
 }
@@ -200,7 +205,7 @@ void sensor_loop::start_reboot()
 {
     rebooting_ = true;
     reboot_end_ = steady_t::now() + std::chrono::milliseconds(options_.reboot_ms);
-    pending_.clear();
+    pending_.reset();
     reader_.reset();
 }
 
@@ -219,7 +224,7 @@ void sensor_loop::lose_line(const char* aReason)
     if (aReason)
         fprintf(stderr, "vesk11-sim: %s, closing it\n", aReason);
     line_.close_line();
-    pending_.clear();
+    pending_.reset();
 }
 
 void sensor_loop::trace(const std::string& aLine) const

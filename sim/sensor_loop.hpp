@@ -5,7 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -38,8 +38,7 @@ class sensor_loop
     struct pending_t
     {
         sim_query query;
-        param_outcome_t outcome;
-        uint64_t due_slot; // first slot in which the reply may go out
+        uint64_t due_slot; // first slot in which it is carried out and answered
     };
 
     int poll_timeout_ms(steady_t::time_point aNow) const;
@@ -47,7 +46,8 @@ class sensor_loop
     void on_input();
     void on_query(const sim_query& aQuery);
     void on_slot();
-    void send_reply(const pending_t& aPending);
+    bool answer();
+    void send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome);
     void send_block(const bytes_t& aBody, bool aBadCrc);
     void send_noise();
     void start_reboot();
@@ -59,7 +59,7 @@ class sensor_loop
     sim_line& line_;
     sim_state& state_;
     query_reader reader_;
-    std::deque<pending_t> pending_;
+    std::optional<pending_t> pending_; // a real sensor holds one query at a time
     steady_t::time_point next_slot_;
     steady_t::time_point reboot_end_;
     bool rebooting_ = false;
@@ -69,6 +69,7 @@ class sensor_loop
     uint32_t cycle_ = 0;
     uint32_t replies_ = 0;
     uint32_t reboots_ = 0;
+    uint32_t replaced_ = 0; // queries replaced before their slot came
     uint64_t last_block_end_us_ = 0;
     std::minstd_rand noise_;
 };

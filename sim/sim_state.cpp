@@ -74,9 +74,17 @@ void sim_state::add_query(const sim_query& aQuery)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queries_.push_back(aQuery);
+        if (queries_.size() < kSIM_QUERIES_KEPT)
+            queries_.push_back(aQuery);
+        ++queries_received_;
     }
     queries_cv_.notify_all();
+}
+
+uint64_t sim_state::queries_received() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queries_received_;
 }
 
 std::vector<sim_query> sim_state::queries() const
@@ -89,7 +97,7 @@ bool sim_state::wait_for_queries(size_t aCount, int aTimeoutMs) const
 {
     std::unique_lock<std::mutex> lock(mutex_);
     return queries_cv_.wait_for(lock, std::chrono::milliseconds(aTimeoutMs),
-                                [&] { return queries_.size() >= aCount; });
+                                [&] { return queries_received_ >= aCount; });
 }
 
 bool sim_state::ram_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const

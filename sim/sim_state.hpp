@@ -36,8 +36,10 @@ class sim_state
     param_outcome_t execute(const sim_query& aQuery);
     void load_ram_from_flash();
 
+    // Keeps the first kSIM_QUERIES_KEPT queries, counts them all.
     void add_query(const sim_query& aQuery);
     std::vector<sim_query> queries() const;
+    uint64_t queries_received() const;
     bool wait_for_queries(size_t aCount, int aTimeoutMs) const;
 
     bool ram_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const;
@@ -54,6 +56,7 @@ class sim_state
     mutable std::condition_variable queries_cv_;
     param_model model_;
     std::vector<sim_query> queries_;
+    uint64_t queries_received_ = 0;
     std::atomic<uint64_t> blocks_sent_{0};
 };
 
