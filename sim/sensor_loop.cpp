@@ -32,6 +32,8 @@ sensor_loop::sensor_loop(const sim_options& aOptions, sim_line& aLine, sim_state
 
 bool sensor_loop::init()
 {
+    if (options_.trace)
+        trace_.open(STDOUT_FILENO);
     return reader_.init();
 }
 
@@ -45,14 +47,17 @@ void sensor_loop::run(int aWakeFd)
         if (ready < 0 && errno != EINTR)
         {
             perror("vesk11-sim: poll");
-            return;
+            break;
         }
         if (ready > 0 && (fds[0].revents & POLLIN))
-            return;
+            break;
         if (ready > 0 && fds[1].revents)
             on_input();
         on_time(steady_t::now());
     }
+    flockfile(stdout);
+    trace_.flush();
+    funlockfile(stdout);
 }
 
 int sensor_loop::poll_timeout_ms(steady_t::time_point aNow) const
@@ -227,12 +232,14 @@ void sensor_loop::lose_line(const char* aReason)
     pending_.reset();
 }
 
-void sensor_loop::trace(const std::string& aLine) const
+void sensor_loop::trace(const std::string& aLine)
 {
     if (!options_.trace)
         return;
-    fprintf(stdout, "%s\n", aLine.c_str());
-    fflush(stdout);
+    // Taken by vesk11-sim's main thread until it has printed the path, which comes first.
+    flockfile(stdout);
+    trace_.write_line(aLine);
+    funlockfile(stdout);
 }
 
 } // namespace Vesk11Sim

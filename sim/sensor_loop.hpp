@@ -15,6 +15,7 @@
 #include "sim_line.hpp"
 #include "sim_options.hpp"
 #include "sim_state.hpp"
+#include "trace_sink.hpp"
 
 namespace Orvo
 {
@@ -53,12 +54,13 @@ class sensor_loop
     void start_reboot();
     void end_reboot();
     void lose_line(const char* aReason);
-    void trace(const std::string& aLine) const;
+    void trace(const std::string& aLine);
 
     const sim_options& options_;
     sim_line& line_;
     sim_state& state_;
     query_reader reader_;
+    trace_sink trace_;
     std::optional<pending_t> pending_; // a real sensor holds one query at a time
     steady_t::time_point next_slot_;
     steady_t::time_point reboot_end_;

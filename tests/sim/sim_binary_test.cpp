@@ -35,12 +35,17 @@ constexpr int kWAIT_MS = 10000;
 class sim_process
 {
   public:
-    explicit sim_process(const std::vector<std::string>& aArgs)
+    // aOutPipeSize, when given, shrinks the standard output pipe (to no less than a page).
+    explicit sim_process(const std::vector<std::string>& aArgs, int aOutPipeSize = 0)
     {
         int out[2];
         int err[2];
         EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
         EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+        if (aOutPipeSize > 0)
+        {
+            EXPECT_GE(fcntl(out[1], F_SETPIPE_SZ, aOutPipeSize), aOutPipeSize);
+        }
         pid_ = fork();
         if (pid_ == 0)
         {
@@ -91,6 +96,15 @@ class sim_process
         std::string text;
         while (read_more(err_, text, kWAIT_MS))
             ;
+        return text;
+    }
+    // What standard output holds now, without waiting.
+    std::string drain_out()
+    {
+        while (read_more(out_, out_text_, 0))
+            ;
+        std::string text;
+        text.swap(out_text_);
         return text;
     }
     std::string read_all_out()
@@ -179,6 +193,43 @@ TEST(sim_binary, prints_the_pty_path_traces_and_ends_cleanly_on_sigterm)
     EXPECT_EQ(sim.read_all_err(), "");
     unlink(flash.c_str());
     rmdir(dir.c_str());
+}
+
+// Trace lines that cannot be written at once are dropped and counted; the sensor goes on.
+TEST(sim_binary, a_stalled_trace_reader_never_freezes_the_sensor)
+{
+    sim_process sim({"--trace", "--period", "20"}, 4096);
+    std::string path = sim.read_line(kWAIT_MS);
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    sim_client client(path);
+    uat4_action_t action;
+    Uat11__InitGetStatusHwSerial(&action);
+    bytes_t burst;
+    constexpr size_t kBURST = 200; // their trace lines fill the 4 KiB pipe several times
+    for (size_t i = 0; i < kBURST; ++i)
+    {
+        bytes_t frame = query_frame(action);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    client.send(burst);
+    Uat11__InitGetStatusHwAntenna(&action);
+    EXPECT_EQ(client.exchange(action).value, 2u) << "the sensor still answers";
+
+    std::string stalled = sim.drain_out();
+    size_t written = 0;
+    for (size_t at = stalled.find("query "); at != std::string::npos;
+         at = stalled.find("query ", at + 1))
+        ++written;
+    EXPECT_LT(written, kBURST);
+    Uat11__InitGetStatusAccPitch(&action);
+    EXPECT_EQ(client.exchange(action).value, 5u);
+    std::string notice = sim.read_line(kWAIT_MS);
+    ASSERT_EQ(notice.rfind("dropped lines=", 0), 0u) << notice;
+    EXPECT_GE(written + std::stoul(notice.substr(14)), kBURST + 1) << "every query line counted";
+    EXPECT_EQ(sim.read_line(kWAIT_MS).rfind("query group=2003 array=24 ", 0), 0u);
+    EXPECT_EQ(sim.read_line(kWAIT_MS), "reply group=2003 array=24 result=0 value=0x00000005");
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
 }
 
 TEST(sim_binary, every_stop_signal_removes_the_link_and_writes_the_flash)
