@@ -39,6 +39,7 @@ bool sensor_loop::init()
 
 void sensor_loop::run(int aWakeFd)
 {
+    line_.pace(options_.baud, aWakeFd);
     next_slot_ = steady_t::now() + std::chrono::milliseconds(options_.period_ms);
     for (;;)
     {

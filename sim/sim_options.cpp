@@ -26,6 +26,8 @@ constexpr char kUSAGE[] =
     "  --period MS            one status block every MS milliseconds (1..60000, default 50)\n"
     "  --reply-delay N        send N status blocks before a reply (0..1000, default 0)\n"
     "  --reboot-ms MS         silence after a reboot command (0..600000, default 500)\n"
+    "  --baud N               send every byte at the pace of an N baud 8N1 line (0..4000000,\n"
+    "                         default 0: as fast as the line takes them)\n"
     "  --flash FILE           keep the flash copy of the configuration in FILE across runs\n"
     "  --trace                print one line per query received and per reply sent\n"
     "\n"
@@ -78,6 +80,9 @@ const std::vector<number_option_t>& _T_number_options()
         {"--reboot-ms", 0, 600000,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.reboot_ms = static_cast<uint32_t>(aValue); }},
+        {"--baud", 0, 4000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.baud = static_cast<uint32_t>(aValue); }},
         {"--bad-crc", 0, 1000000000,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.bad_crc = static_cast<uint32_t>(aValue); }},

@@ -17,6 +17,7 @@ struct sim_options
     uint32_t period_ms = 50;  // one status block per period
     uint32_t reply_delay = 0; // status blocks sent between a query and its reply
     uint32_t reboot_ms = 500; // silence after a reboot command
+    uint32_t baud = 0;        // every byte sent paced to this rate, 8N1; 0: as fast as it goes
     std::string flash_path;   // text file keeping the flash copy; empty: flash in memory only
     std::string link_path;    // symlink made to the line, removed at stop; empty: none
     std::string device_path;  // drive this serial device instead of a fresh pty

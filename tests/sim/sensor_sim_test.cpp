@@ -75,6 +75,30 @@ TEST_F(sensor_sim_test, streams_one_status_block_per_period_with_a_counter)
     EXPECT_TRUE(client_->read_until([&] { return sim_->blocks_sent() >= 10u; }, kWAIT_MS));
 }
 
+// A paced line never carries more than baud / 10 bytes a second, and a sensor whose blocks
+// take longer than its period sends them back to back, so it carries not much less either.
+TEST_F(sensor_sim_test, baud_paces_every_byte_like_a_uart)
+{
+    for (uint32_t baud : {9600u, 115200u})
+    {
+        sim_options options;
+        options.period_ms = 1;
+        options.baud = baud;
+        start(options);
+        ASSERT_TRUE(client_->wait_blocks(1, kWAIT_MS)) << baud;
+        size_t before = client_->raw.size();
+        client_->read_for(500);
+        size_t bytes = client_->raw.size() - before;
+        EXPECT_LE(bytes, baud / 20 + 36) << baud << " baud: at most one block came early";
+        EXPECT_GE(bytes, baud / 40) << baud;
+        uat4_action_t action;
+        Uat11__InitGetStatusHwAntenna(&action);
+        EXPECT_EQ(client_->exchange(action).value, 2u) << baud;
+        client_.reset();
+        sim_.reset();
+    }
+}
+
 TEST_F(sensor_sim_test, records_the_worked_reboot_frame_byte_for_byte)
 {
     start();

@@ -1,5 +1,6 @@
 // The vesk11-sim executable as a user starts it: path line, trace, help, bad options, signals.
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -250,6 +251,18 @@ TEST(sim_binary, every_stop_signal_removes_the_link_and_writes_the_flash)
         unlink(flash.c_str());
         rmdir(dir.c_str());
     }
+}
+
+// A stop signal cuts a block short rather than wait for a slow line to finish it.
+TEST(sim_binary, stop_does_not_wait_for_a_slow_paced_block)
+{
+    sim_process sim({"--baud", "300", "--period", "1"}); // a status block takes 1.2 s
+    ASSERT_EQ(sim.read_line(kWAIT_MS).rfind("/dev/pts/", 0), 0u);
+    usleep(300 * 1000);
+    auto signalled = std::chrono::steady_clock::now();
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::milliseconds(500));
 }
 
 // A link left by a killed run is taken over; anything else in the way is left alone.

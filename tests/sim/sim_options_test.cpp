@@ -24,6 +24,7 @@ TEST(sim_options, defaults_without_arguments)
     EXPECT_EQ(options.period_ms, 50u);
     EXPECT_EQ(options.reply_delay, 0u);
     EXPECT_EQ(options.reboot_ms, 500u);
+    EXPECT_EQ(options.baud, 0u);
     EXPECT_EQ(options.force_result, -1);
     EXPECT_EQ(options.bad_crc, 0u);
     EXPECT_TRUE(options.flash_path.empty());
@@ -41,6 +42,7 @@ TEST(sim_options, every_option_in_both_spellings)
                      "--reply-delay=2",
                      "--reboot-ms",
                      "0",
+                     "--baud=115200",
                      "--flash=/tmp/f",
                      "--link",
                      "/tmp/l",
@@ -62,6 +64,7 @@ TEST(sim_options, every_option_in_both_spellings)
     EXPECT_EQ(options.period_ms, 20u);
     EXPECT_EQ(options.reply_delay, 2u);
     EXPECT_EQ(options.reboot_ms, 0u);
+    EXPECT_EQ(options.baud, 115200u);
     EXPECT_EQ(options.flash_path, "/tmp/f");
     EXPECT_EQ(options.link_path, "/tmp/l");
     EXPECT_EQ(options.device_path, "/dev/ttyS9");
@@ -78,7 +81,8 @@ TEST(sim_options, help_ends_parsing_and_lists_every_option)
     std::string error;
     EXPECT_EQ(parse({"--trace", "--help", "--bogus"}, options, error), parse_outcome_t::kHELP);
     for (const char* name :
-         {"--link", "--device", "--period", "--reply-delay", "--reboot-ms", "--flash", "--trace",
+         {"--link", "--device", "--period", "--reply-delay", "--reboot-ms", "--baud", "--flash",
+          "--trace",
           "--silent", "--no-reply", "--bad-crc", "--noise", "--split", "--result",
           "--hangup-after-query", "--stray-reply", "--corrupt-reply", "--help"})
         EXPECT_NE(sim_usage_text().find(name), std::string::npos) << name;
@@ -100,6 +104,7 @@ TEST(sim_options, bad_command_lines_are_refused_with_a_reason)
         {"--flash="},
         {"--bad-crc", " 1"},
         {"--reply-delay", "99999999999"},
+        {"--baud", "4000001"},
     };
     for (const auto& args : cases)
     {
