@@ -145,6 +145,18 @@ param_outcome_t param_model::execute(const sim_query& aQuery)
     return execute_value(aQuery, *value);
 }
 
+param_outcome_t param_model::refuse(const sim_query& aQuery, uint8_t aResult) const
+{
+    param_outcome_t outcome = failed_outcome(aQuery, aResult);
+    const value_t* value = find(aQuery.group, aQuery.array);
+    if (value)
+    {
+        outcome.value_type = value->value_type;
+        outcome.value = value->ram;
+    }
+    return outcome;
+}
+
 param_outcome_t param_model::execute_command(const sim_query& aQuery)
 {
     if (!_T_is_command(aQuery.array))

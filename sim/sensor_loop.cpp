@@ -10,6 +10,7 @@
 
 #include "timeu64.h"
 #include "transport_serial_types11.h"
+#include "uat4/uat4.h"
 
 namespace Orvo
 {
@@ -130,7 +131,7 @@ void sensor_loop::on_slot()
     uint64_t slot = slot_++;
     if (pending_ && pending_->due_slot <= slot && answer())
         return;
-    if (options_.silent)
+    if (options_.silent || fallen_silent())
         return;
     if (options_.stray_reply && !queried_)
     {
@@ -142,32 +143,52 @@ void sensor_loop::on_slot()
                false);
 }
 
-// Carries out the pending query and answers it; true when that took the slot.
+// Carries out the pending query and answers it; true when that took the slot (a dropped reply
+// leaves it empty).
 bool sensor_loop::answer()
 {
     sim_query query = std::move(pending_->query);
     pending_.reset();
-    param_outcome_t outcome = state_.execute(query);
-    if (options_.force_result >= 0)
-        outcome.result = static_cast<uint8_t>(options_.force_result);
-    bool replies = !options_.silent && !options_.no_reply;
+    param_outcome_t outcome = carry_out(query);
+    bool replies = !options_.silent && !options_.no_reply && !fallen_silent();
     if (replies)
-        send_reply(query, outcome);
+        send_reply(query, outcome, ++answers_ == options_.drop_reply);
     if (outcome.effect == param_effect_t::kREBOOT)
         start_reboot();
     return replies || rebooting_;
 }
 
-void sensor_loop::send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome)
+// The model's outcome, or the refusal or result code that a fault asks for.
+param_outcome_t sensor_loop::carry_out(const sim_query& aQuery)
 {
-    send_block(reply_body({aQuery.group, aQuery.array, aOutcome.value_type, aQuery.dim0,
-                           aQuery.dim1, aOutcome.result, aOutcome.value}),
-               options_.corrupt_reply);
-    ++replies_;
+    bool isSet = aQuery.action_type == kUAT4_ACTION_SET_PARAM ||
+                 aQuery.action_type == kUAT4_ACTION_SET_GET_PARAM;
+    param_outcome_t outcome = isSet && ++sets_ == options_.refuse_set
+                                  ? state_.refuse(aQuery, options_.refuse_set_result)
+                                  : state_.execute(aQuery);
+    if (options_.force_result >= 0)
+        outcome.result = static_cast<uint8_t>(options_.force_result);
+    return outcome;
+}
+
+bool sensor_loop::fallen_silent() const
+{
+    return options_.silent_after >= 0 && replies_ >= static_cast<uint32_t>(options_.silent_after);
+}
+
+void sensor_loop::send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome, bool aDrop)
+{
+    if (!aDrop)
+    {
+        send_block(reply_body({aQuery.group, aQuery.array, aOutcome.value_type, aQuery.dim0,
+                               aQuery.dim1, aOutcome.result, aOutcome.value}),
+                   options_.corrupt_reply);
+        ++replies_;
+    }
+    const char* note = aDrop ? " sent=no" : options_.corrupt_reply ? " body_crc=bad" : "";
     char line[120];
     snprintf(line, sizeof line, "reply group=%u array=%u result=%u value=0x%08" PRIx32 "%s",
-             aQuery.group, aQuery.array, aOutcome.result, aOutcome.value,
-             options_.corrupt_reply ? " body_crc=bad" : "");
+             aQuery.group, aQuery.array, aOutcome.result, aOutcome.value, note);
     trace(line);
 }
 

@@ -48,7 +48,9 @@ class sensor_loop
     void on_query(const sim_query& aQuery);
     void on_slot();
     bool answer();
-    void send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome);
+    param_outcome_t carry_out(const sim_query& aQuery);
+    bool fallen_silent() const;
+    void send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome, bool aDrop);
     void send_block(const bytes_t& aBody, bool aBadCrc);
     void send_noise();
     void start_reboot();
@@ -72,6 +74,8 @@ class sensor_loop
     uint32_t replies_ = 0;
     uint32_t reboots_ = 0;
     uint32_t replaced_ = 0; // queries replaced before their slot came
+    uint32_t sets_ = 0;     // set queries carried out or refused, for --refuse-set
+    uint32_t answers_ = 0;  // replies sent or dropped, for --drop-reply
     uint64_t last_block_end_us_ = 0;
     std::minstd_rand noise_;
 };

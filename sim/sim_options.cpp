@@ -41,12 +41,17 @@ constexpr char kUSAGE[] =
     "  --hangup-after-query   close the line as soon as a query arrives\n"
     "  --stray-reply          send reply blocks before any query arrives\n"
     "  --corrupt-reply        reply blocks carry a wrong body checksum\n"
+    "  --refuse-set K[:CODE]  refuse the K-th set query (counted from 1) with result CODE\n"
+    "                         (default 8), without applying it; the reply holds the old value\n"
+    "  --drop-reply K         never send the K-th reply (its query is still carried out)\n"
+    "  --silent-after N       send nothing at all once N replies have gone out\n"
     "\n"
     "  --help                 print this help and exit\n"
     "\n"
     "Result codes: 0 ok, 1 bad batch checksum, 2 unknown group, 3 unknown identifier,\n"
     "4 read-only value, 5 unknown action type, 6 bad command argument, 7 action not valid\n"
-    "for the group, 8 value type differs from the parameter's, 9 non-zero array dimension.\n";
+    "for the group, 8 value type differs from the parameter's, 9 non-zero array dimension,\n"
+    "10 flash file not written (neither copy changed).\n";
 
 struct number_option_t
 {
@@ -89,6 +94,12 @@ const std::vector<number_option_t>& _T_number_options()
         {"--result", 0, 255,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.force_result = static_cast<int>(aValue); }},
+        {"--silent-after", 0, 1000000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.silent_after = static_cast<int>(aValue); }},
+        {"--drop-reply", 1, 1000000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.drop_reply = static_cast<uint32_t>(aValue); }},
     };
     return options;
 }
@@ -186,7 +197,26 @@ class option_parser
             number.store(options_, parsed);
             return true;
         }
+        if (name == "--refuse-set")
+            return take_value(aArg, equals, &value) && parse_refuse_set(value);
         return fail("unknown option '" + aArg + "'");
+    }
+
+    // "K" or "K:CODE".
+    bool parse_refuse_set(const std::string& aValue)
+    {
+        size_t colon = aValue.find(':');
+        unsigned long count = 0;
+        unsigned long code = options_.refuse_set_result;
+        if (!_T_parse_number(aValue.substr(0, colon), 1, 1000000000, &count) ||
+            (colon != std::string::npos &&
+             !_T_parse_number(aValue.substr(colon + 1), 0, 255, &code)))
+            return fail("option --refuse-set needs K or K:CODE, K from 1 to 1000000000 and CODE "
+                        "from 0 to 255, not '" +
+                        aValue + "'");
+        options_.refuse_set = static_cast<uint32_t>(count);
+        options_.refuse_set_result = static_cast<uint8_t>(code);
+        return true;
     }
 
     // "--name=value" or "--name value".

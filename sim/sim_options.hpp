@@ -30,6 +30,10 @@ struct sim_options
     bool hangup_after_query = false; // close the line as soon as a query arrives, unanswered
     bool stray_reply = false;        // until the first query, every slot carries a 0x79 0x42 block
     bool corrupt_reply = false;      // reply blocks carry a wrong body checksum
+    uint32_t refuse_set = 0;         // K > 0: the K-th set query is refused and not applied
+    uint8_t refuse_set_result = 8;   // the result code of that refusal
+    int silent_after = -1;           // N >= 0: nothing at all is sent after the N-th reply
+    uint32_t drop_reply = 0;         // K > 0: the K-th reply is never sent
     bool trace = false;              // one line on standard output per query and per reply
 };
 

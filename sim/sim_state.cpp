@@ -64,6 +64,12 @@ param_outcome_t sim_state::execute(const sim_query& aQuery)
     return failed_outcome(aQuery, kRESULT_FLASH_FAILED);
 }
 
+param_outcome_t sim_state::refuse(const sim_query& aQuery, uint8_t aResult) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.refuse(aQuery, aResult);
+}
+
 void sim_state::load_ram_from_flash()
 {
     std::lock_guard<std::mutex> lock(mutex_);

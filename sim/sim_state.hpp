@@ -34,6 +34,7 @@ class sim_state
     // Carries out a query; a changed flash copy is written to the file at once. When that
     // write fails, the model is left as it was and the outcome is kRESULT_FLASH_FAILED.
     param_outcome_t execute(const sim_query& aQuery);
+    param_outcome_t refuse(const sim_query& aQuery, uint8_t aResult) const;
     void load_ram_from_flash();
 
     // Keeps the first kSIM_QUERIES_KEPT queries, counts them all.

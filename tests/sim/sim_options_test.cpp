@@ -26,6 +26,10 @@ TEST(sim_options, defaults_without_arguments)
     EXPECT_EQ(options.reboot_ms, 500u);
     EXPECT_EQ(options.baud, 0u);
     EXPECT_EQ(options.force_result, -1);
+    EXPECT_EQ(options.refuse_set, 0u);
+    EXPECT_EQ(options.refuse_set_result, 8);
+    EXPECT_EQ(options.drop_reply, 0u);
+    EXPECT_EQ(options.silent_after, -1);
     EXPECT_EQ(options.bad_crc, 0u);
     EXPECT_TRUE(options.flash_path.empty());
     EXPECT_FALSE(options.silent || options.no_reply || options.noise || options.split ||
@@ -57,6 +61,11 @@ TEST(sim_options, every_option_in_both_spellings)
                      "--hangup-after-query",
                      "--stray-reply",
                      "--corrupt-reply",
+                     "--refuse-set",
+                     "3:0",
+                     "--drop-reply=2",
+                     "--silent-after",
+                     "0",
                      "--trace"},
                     options, error),
               parse_outcome_t::kRUN)
@@ -70,6 +79,14 @@ TEST(sim_options, every_option_in_both_spellings)
     EXPECT_EQ(options.device_path, "/dev/ttyS9");
     EXPECT_EQ(options.bad_crc, 4u);
     EXPECT_EQ(options.force_result, 255);
+    EXPECT_EQ(options.refuse_set, 3u);
+    EXPECT_EQ(options.refuse_set_result, 0);
+    EXPECT_EQ(options.drop_reply, 2u);
+    EXPECT_EQ(options.silent_after, 0);
+    sim_options plain;
+    ASSERT_EQ(parse({"--refuse-set", "5"}, plain, error), parse_outcome_t::kRUN) << error;
+    EXPECT_EQ(plain.refuse_set, 5u);
+    EXPECT_EQ(plain.refuse_set_result, 8) << "the default code";
     EXPECT_TRUE(options.silent && options.no_reply && options.noise && options.split &&
                 options.hangup_after_query && options.stray_reply && options.corrupt_reply &&
                 options.trace);
@@ -84,7 +101,8 @@ TEST(sim_options, help_ends_parsing_and_lists_every_option)
          {"--link", "--device", "--period", "--reply-delay", "--reboot-ms", "--baud", "--flash",
           "--trace",
           "--silent", "--no-reply", "--bad-crc", "--noise", "--split", "--result",
-          "--hangup-after-query", "--stray-reply", "--corrupt-reply", "--help"})
+          "--hangup-after-query", "--stray-reply", "--corrupt-reply", "--refuse-set",
+          "--drop-reply", "--silent-after", "--help"})
         EXPECT_NE(sim_usage_text().find(name), std::string::npos) << name;
 }
 
@@ -105,6 +123,13 @@ TEST(sim_options, bad_command_lines_are_refused_with_a_reason)
         {"--bad-crc", " 1"},
         {"--reply-delay", "99999999999"},
         {"--baud", "4000001"},
+        {"--refuse-set", "0"},
+        {"--refuse-set", "2:"},
+        {"--refuse-set", "2:256"},
+        {"--refuse-set", ":8"},
+        {"--refuse-set=2:8:1"},
+        {"--drop-reply", "0"},
+        {"--silent-after", "-1"},
     };
     for (const auto& args : cases)
     {
