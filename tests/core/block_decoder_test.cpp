@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "block_decoder11.h"
+#include "block_record.h"
 #include "crc16.h"
 #include "log_capture.hpp"
 
@@ -448,3 +449,81 @@ TEST(BlockDecoder, DeinitReleasesOnceAndEmptiesTheHandle)
 }
 
 } // namespace
+
+namespace
+{
+
+// A decoder feeding a recorder, as a block handler that owns its decoder does.
+struct recorded
+{
+    block_decoder11_t decoder{};
+    block_record block{};
+    std::vector<bytes_t> frames; // BlockRecord__Frame at every intact block's end
+
+    static void handle(void* aUserData, uint64_t /*aBlockTs*/, uint8_t aStat, uint16_t aMsgIdent,
+                       void* aMsgPayloadData, uint8_t aMsgPayloadSize)
+    {
+        recorded* self = static_cast<recorded*>(aUserData);
+        BlockRecord__Take(&self->block, aStat, aMsgIdent, aMsgPayloadData, aMsgPayloadSize);
+        if (aStat == kBLOCKDECODER11_STAT_INIT)
+            BlockRecord__TakeHead(&self->block, &self->decoder);
+        if (aStat == kBLOCKDECODER11_STAT_FINI_OK)
+        {
+            bytes_t frame(300);
+            frame.resize(BlockRecord__Frame(&self->block, frame.data(), frame.size()));
+            self->frames.push_back(frame);
+        }
+    }
+};
+
+// A frame with a header of aHeadSize bytes (flags padded with zeros) around aBody.
+bytes_t _T_frame(const bytes_t& aBody, uint8_t aHeadSize = 12)
+{
+    bytes_t frame = {0x7E, 0x01, aHeadSize, static_cast<uint8_t>(aBody.size() >> 8),
+                     static_cast<uint8_t>(aBody.size()), 0x04};
+    frame.resize(aHeadSize - 2u, 0);
+    const uint16_t headCrc =
+        Crc16__Update2(frame.data(), static_cast<uint8_t>(frame.size()), kCRC16_INIT);
+    frame.push_back(static_cast<uint8_t>(headCrc >> 8));
+    frame.push_back(static_cast<uint8_t>(headCrc));
+    const uint16_t bodyCrc =
+        Crc16__Update2(aBody.data(), static_cast<uint8_t>(aBody.size()), kCRC16_INIT);
+    frame.insert(frame.end(), aBody.begin(), aBody.end());
+    frame.push_back(static_cast<uint8_t>(bodyCrc >> 8));
+    frame.push_back(static_cast<uint8_t>(bodyCrc));
+    return frame;
+}
+
+} // namespace
+
+// The recorder gives back an intact frame as it was received, header included, or nothing when
+// the messages delivered are not the whole body.
+TEST(BlockRecord, FramesComeBackAsReceived)
+{
+    struct record_case
+    {
+        const char* name;
+        bytes_t frame;
+        bool whole;
+    };
+    const bytes_t status = {0x02, 0x00, 2, 0x53, 0x54};
+    const bytes_t longMessage = {0x02, 0x00, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const record_case cases[] = {
+        {"12-byte header", _T_frame(status), true},
+        {"14-byte header", _T_frame(status, 14), true},
+        {"empty body", _T_frame({}), true},
+        {"a message longer than delivered", _T_frame(longMessage), false},
+    };
+    for (const record_case& aCase : cases)
+    {
+        SCOPED_TRACE(aCase.name);
+        recorded run;
+        ASSERT_TRUE(BlockDecoder11__Init(&run.decoder, recorded::handle, &run));
+        bytes_t stream = {0x7E, 0x55};
+        stream.insert(stream.end(), aCase.frame.begin(), aCase.frame.end());
+        BlockDecoder11__AddBuffer(&run.decoder, stream.data(), stream.size());
+        ASSERT_EQ(run.frames.size(), 1u);
+        EXPECT_EQ(run.frames[0], aCase.whole ? aCase.frame : bytes_t{});
+        BlockDecoder11__Deinit(&run.decoder);
+    }
+}

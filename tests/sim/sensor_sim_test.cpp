@@ -145,8 +145,8 @@ TEST_F(sensor_sim_test, reply_layout_echoes_the_query)
     UatAction4__InitGetParamF32(&action, 2000, 52, 0, 0);
     rx_reply reply = client_->exchange(action);
     EXPECT_EQ(reply.ident, kSIM_REPLY_IDENT);
-    EXPECT_EQ(reply.msg1_udt, kSIM_REPLY_MSG1_UDT_INDEX);
-    EXPECT_EQ(reply.msg3_udt, kSIM_REPLY_MSG3_UDT_INDEX);
+    EXPECT_EQ(reply.msg1_udt, kUAT4_REPLY_MSG1_UDT_INDEX);
+    EXPECT_EQ(reply.msg3_udt, kUAT4_REPLY_MSG3_UDT_INDEX);
     EXPECT_EQ(reply.group, 2000);
     EXPECT_EQ(reply.array, 52);
     EXPECT_EQ(reply.value_type, 2);
