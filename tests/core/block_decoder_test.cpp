@@ -316,11 +316,11 @@ std::vector<decode_case> false_header_cases()
 }
 
 // Feeding whole, byte by byte or in pieces of any size gives the same events.
-class BlockDecoderCases : public ::testing::TestWithParam<decode_case>
+class block_decoder_cases : public ::testing::TestWithParam<decode_case>
 {
 };
 
-TEST_P(BlockDecoderCases, EventsDoNotDependOnHowTheStreamIsCut)
+TEST_P(block_decoder_cases, events_do_not_depend_on_how_the_stream_is_cut)
 {
     const decode_case& c = GetParam();
     for (size_t piece : {c.input.size(), size_t(1), size_t(2), size_t(3), size_t(7), size_t(13)})
@@ -338,7 +338,7 @@ TEST_P(BlockDecoderCases, EventsDoNotDependOnHowTheStreamIsCut)
     }
 }
 
-TEST_P(BlockDecoderCases, EventsOfOneBlockShareItsTimeStamp)
+TEST_P(block_decoder_cases, events_of_one_block_share_its_time_stamp)
 {
     decoder d;
     d.feed(GetParam().input);
@@ -361,11 +361,11 @@ std::string case_name(const ::testing::TestParamInfo<decode_case>& aInfo)
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, BlockDecoderCases, ::testing::ValuesIn(decode_cases()), case_name);
-INSTANTIATE_TEST_SUITE_P(FalseHeaders, BlockDecoderCases, ::testing::ValuesIn(false_header_cases()),
+INSTANTIATE_TEST_SUITE_P(frames, block_decoder_cases, ::testing::ValuesIn(decode_cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(false_headers, block_decoder_cases, ::testing::ValuesIn(false_header_cases()),
                          case_name);
 
-TEST(BlockDecoder, ChecksumFailuresAreLoggedAtLevelOne)
+TEST(block_decoder, checksum_failures_are_logged_at_level_one)
 {
     vesk11_test::log_capture capture;
     decoder d;
@@ -376,7 +376,7 @@ TEST(BlockDecoder, ChecksumFailuresAreLoggedAtLevelOne)
     EXPECT_TRUE(capture.has(1, "", "fail: invalid block checksum")) << capture.dump();
 }
 
-TEST(BlockDecoder, GarbageAndGoodFramesLeaveNoRecord)
+TEST(block_decoder, garbage_and_good_frames_leave_no_record)
 {
     decoder d;
     vesk11_test::log_capture capture;
@@ -385,7 +385,7 @@ TEST(BlockDecoder, GarbageAndGoodFramesLeaveNoRecord)
     EXPECT_TRUE(capture.records().empty()) << capture.dump();
 }
 
-TEST(BlockDecoder, ResetMidFrameDropsItWithoutFinalCode)
+TEST(block_decoder, reset_mid_frame_drops_it_without_final_code)
 {
     decoder d;
     const bytes_t f = frame(kBODY_ABC);
@@ -396,7 +396,7 @@ TEST(BlockDecoder, ResetMidFrameDropsItWithoutFinalCode)
 }
 
 // The reset drops the bytes still to be searched again after a false header, not only the frame.
-TEST(BlockDecoder, ResetByTheHandlerDropsWhatAFalseHeaderGaveBack)
+TEST(block_decoder, reset_by_the_handler_drops_what_a_false_header_gave_back)
 {
     const bytes_t frameB = frame(message(0x0909, {1}));
     const bytes_t frameC = frame(message(0x0A0A, {2, 3}));
@@ -412,7 +412,7 @@ TEST(BlockDecoder, ResetByTheHandlerDropsWhatAFalseHeaderGaveBack)
 // A sensor repeating a status block whose data hold 7E 01 0C xx xx 04 just before the block
 // checksum: joining mid-stream, the hunt meets that pattern, and its false header swallows the
 // next frame's start byte, each time in the same way.
-TEST(BlockDecoder, JoiningPatternDataMidStreamDecodesEveryFrameAfterTheFirst)
+TEST(block_decoder, joining_pattern_data_mid_stream_decodes_every_frame_after_the_first)
 {
     constexpr size_t kFRAMES = 1000;
     const bytes_t data = {0x10, 0x27, 0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04};
@@ -435,7 +435,7 @@ TEST(BlockDecoder, JoiningPatternDataMidStreamDecodesEveryFrameAfterTheFirst)
     }
 }
 
-TEST(BlockDecoder, DeinitReleasesOnceAndEmptiesTheHandle)
+TEST(block_decoder, deinit_releases_once_and_empties_the_handle)
 {
     recorder rec;
     block_decoder11_t handle{};
@@ -498,7 +498,7 @@ bytes_t _T_frame(const bytes_t& aBody, uint8_t aHeadSize = 12)
 
 // The recorder gives back an intact frame as it was received, header included, or nothing when
 // the messages delivered are not the whole body.
-TEST(BlockRecord, FramesComeBackAsReceived)
+TEST(block_record, frames_come_back_as_received)
 {
     struct record_case
     {
