@@ -1,7 +1,7 @@
 // The real vesk11-cli against a hostile line, played byte by byte by the test: a device that
 // vanishes mid-block, a header announcing 65535 body bytes, message sizes of 255, floods of
 // 0x7E, a megabyte of noise, a reply trickling in one byte at a time, a half-duplex adapter
-// echoing the query; and a log file that cannot be written.
+// echoing the query; and a log file that cannot be written or a log that nobody reads.
 #include <random>
 #include <string>
 #include <thread>
@@ -264,6 +264,33 @@ TEST_F(cli_log_unwritable, output_and_status_do_not_depend_on_the_log)
     }
     rmdir(dir.c_str());
     unlink(notDir.c_str());
+}
+
+// A log that takes nothing costs records, never time: a FIFO without a reader (its records then
+// go to a syslog whose queue is full), a FIFO whose reader never reads, a full syslog queue.
+TEST_F(cli_log_unwritable, a_stalled_log_never_holds_up_the_run)
+{
+    start_sim(options());
+    const cli_result reference = run(kGET_450, env());
+    vesk11_test::stalled_fifo unread;
+    vesk11_test::stalled_fifo stalled;
+    stalled.open_reader();
+    stalled.fill();
+    vesk11_test::syslog_listener daemon;
+    daemon.fill();
+    for (const std::string& logFile :
+         {"LOG2_FILE=" + unread.path(), "LOG2_FILE=" + stalled.path(), std::string("LOG2_FILE=")})
+    {
+        SCOPED_TRACE(logFile);
+        std::vector<std::string> environment = env();
+        environment.push_back(logFile);
+        environment.push_back("LOG2_SYSLOG_SOCKET=" + daemon.path());
+        const cli_result run = this->run(kGET_450, environment);
+        EXPECT_EQ(run.out, reference.out);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, reference.status);
+        EXPECT_LT(run.elapsed_ms, vesk11_test::within_ms(2000));
+    }
 }
 
 } // namespace
