@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "ctl_value.hpp"
 #include "exceptions.hpp"
 
 namespace Orvo
@@ -41,11 +42,20 @@ class ctl_error : public generic_error
     exit_status_t status() const { return status_; }
     const std::string& kind() const { return kind_; }
     const std::string& message() const { return message_; }
+    // What the command had done when it failed, for its JSON report; an empty object if nothing.
+    const ctl_json& report() const { return report_; }
+    ctl_error withReport(ctl_json aReport) const
+    {
+        ctl_error error(*this);
+        error.report_ = std::move(aReport);
+        return error;
+    }
 
   private:
     exit_status_t status_;
     std::string kind_;
     std::string message_;
+    ctl_json report_ = ctl_json::object();
 };
 
 // The usual kinds, one per exit status.
