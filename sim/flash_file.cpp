@@ -1,12 +1,14 @@
 #include "flash_file.hpp"
 
 #include <cerrno>
+#include <climits>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Orvo
@@ -22,6 +24,8 @@ constexpr char kFIRST_LINE[] = "vesk11-sim flash 1";
 constexpr char kLAST_LINE[] = "end";
 constexpr uint8_t kVALUE_I32 = 0;
 constexpr uint8_t kVALUE_F32 = 2;
+constexpr size_t kMAX_FILE_SIZE = 1024 * 1024; // the real file is about 1 kB
+constexpr int kMAX_LINK_HOPS = 40;             // as the kernel's own limit
 
 std::string _T_errno_text(const std::string& aWhat, const std::string& aPath)
 {
@@ -99,33 +103,105 @@ bool _T_write_all(int aFd, const std::string& aText)
     return true;
 }
 
-// The rename is durable only once the directory itself is synced.
-void _T_sync_dir(const std::string& aPath)
+// The folder part of aPath with its slash, "./" when it has none.
+std::string _T_folder_of(const std::string& aPath)
 {
     size_t slash = aPath.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : aPath.substr(0, slash + 1);
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return slash == std::string::npos ? "./" : aPath.substr(0, slash + 1);
+}
+
+// The file a chain of symlinks ends at (relative targets taken from each link's folder), so that
+// a link is written through rather than replaced; aPath itself when it is not a link.
+std::string _T_follow_links(const std::string& aPath)
+{
+    std::string path = aPath;
+    std::string target(PATH_MAX, '\0');
+    for (int hop = 0; hop < kMAX_LINK_HOPS; ++hop)
+    {
+        ssize_t n = readlink(path.c_str(), &target[0], target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size())
+            break;
+        std::string next(target.data(), static_cast<size_t>(n));
+        path = next[0] == '/' ? next : _T_folder_of(path) + next;
+    }
+    return path;
+}
+
+// The rename is durable only once the folder itself is synced.
+void _T_sync_folder(const std::string& aPath)
+{
+    int fd = open(_T_folder_of(aPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     fsync(fd);
     close(fd);
 }
 
-// False with errno set when the file cannot be opened or read.
-bool _T_read_file(const std::string& aPath, std::string* aText)
+// Up to aLimit bytes; false with errno set on a read error.
+bool _T_read_at_most(int aFd, size_t aLimit, std::string* aText)
 {
-    std::FILE* file = std::fopen(aPath.c_str(), "re");
-    if (!file)
-        return false;
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        aText->append(buffer, n);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    if (!ok)
-        errno = EIO;
-    return ok;
+    char buffer[4096];
+    while (aText->size() < aLimit)
+    {
+        ssize_t n = read(aFd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        aText->append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Opens a regular file for reading (kLOADED with *aFd set), or says why not. The type is checked
+// before the open, the open never blocks, and the open file is checked again, so a FIFO or a
+// device never stalls the start.
+flash_load_t _T_open_regular(const std::string& aPath, int* aFd, std::string& aError)
+{
+    struct stat info
+    {
+    };
+    if (stat(aPath.c_str(), &info) != 0)
+    {
+        if (errno == ENOENT)
+            return flash_load_t::kABSENT;
+        aError = _T_errno_text("cannot read", aPath);
+        return flash_load_t::kUNUSABLE;
+    }
+    if (S_ISREG(info.st_mode))
+    {
+        *aFd = open(aPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (*aFd < 0)
+        {
+            aError = _T_errno_text("cannot read", aPath);
+            return flash_load_t::kUNUSABLE;
+        }
+        if (fstat(*aFd, &info) == 0 && S_ISREG(info.st_mode))
+            return flash_load_t::kLOADED;
+        close(*aFd);
+        *aFd = -1;
+    }
+    aError = aPath + " is not a regular file";
+    return flash_load_t::kUNUSABLE;
+}
+
+// The whole text of a regular file of at most kMAX_FILE_SIZE bytes.
+flash_load_t _T_read_file(const std::string& aPath, std::string* aText, std::string& aError)
+{
+    int fd = -1;
+    flash_load_t opened = _T_open_regular(aPath, &fd, aError);
+    if (opened != flash_load_t::kLOADED)
+        return opened;
+    bool read = _T_read_at_most(fd, kMAX_FILE_SIZE + 1, aText);
+    if (!read)
+        aError = _T_errno_text("cannot read", aPath);
+    close(fd);
+    if (read && aText->size() > kMAX_FILE_SIZE)
+        aError = aPath + " is larger than 1 MiB";
+    return read && aText->size() <= kMAX_FILE_SIZE ? flash_load_t::kLOADED
+                                                   : flash_load_t::kUNUSABLE;
 }
 
 } // namespace
@@ -134,13 +210,9 @@ flash_load_t load_flash_file(const std::string& aPath, std::vector<flash_entry_t
                              std::string& aError)
 {
     std::string text;
-    if (!_T_read_file(aPath, &text))
-    {
-        if (errno == ENOENT)
-            return flash_load_t::kABSENT;
-        aError = _T_errno_text("cannot read", aPath);
-        return flash_load_t::kDAMAGED;
-    }
+    flash_load_t read = _T_read_file(aPath, &text, aError);
+    if (read != flash_load_t::kLOADED)
+        return read;
     std::istringstream in(text);
     std::string line;
     unsigned lineNo = 1;
@@ -178,8 +250,10 @@ flash_load_t load_flash_file(const std::string& aPath, std::vector<flash_entry_t
 bool save_flash_file(const std::string& aPath, const std::vector<flash_entry_t>& aEntries,
                      std::string& aError)
 {
-    std::string temp = aPath + ".tmp";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string target = _T_follow_links(aPath);
+    std::string temp = target + ".tmp";
+    unlink(temp.c_str()); // left by a crash; O_EXCL then never writes through a planted link
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
     {
         aError = _T_errno_text("cannot create", temp);
@@ -193,9 +267,9 @@ bool save_flash_file(const std::string& aPath, const std::vector<flash_entry_t>&
         aError = _T_errno_text("cannot write", temp);
         written = false;
     }
-    if (written && rename(temp.c_str(), aPath.c_str()) != 0)
+    if (written && rename(temp.c_str(), target.c_str()) != 0)
     {
-        aError = _T_errno_text("cannot rename to", aPath);
+        aError = _T_errno_text("cannot rename to", target);
         written = false;
     }
     if (!written)
@@ -203,7 +277,7 @@ bool save_flash_file(const std::string& aPath, const std::vector<flash_entry_t>&
         unlink(temp.c_str());
         return false;
     }
-    _T_sync_dir(aPath);
+    _T_sync_folder(target);
     return true;
 }
 

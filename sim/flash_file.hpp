@@ -3,7 +3,7 @@
 //   <group> <array> <i32|f32> 0x<8 hex digits>      (one line per parameter)
 //   end
 // Written to a temporary file beside it, fsynced and renamed, so a crash never leaves it
-// half-written.
+// half-written; when the path is a symlink, the file it ends at is the one replaced.
 #ifndef VESK11_SIM_FLASH_FILE_HPP
 #define VESK11_SIM_FLASH_FILE_HPP
 
@@ -30,9 +30,11 @@ enum class flash_load_t
 {
     kLOADED,
     kABSENT,  // no file yet
-    kDAMAGED, // aError says why
+    kDAMAGED,  // its text is not a flash file; aError says why
+    kUNUSABLE, // unreadable, not a regular file, or larger than 1 MiB; aError says why
 };
 
+// Never blocks: a FIFO or a device is refused without being read.
 flash_load_t load_flash_file(const std::string& aPath, std::vector<flash_entry_t>& aEntries,
                              std::string& aError);
 

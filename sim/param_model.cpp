@@ -76,14 +76,6 @@ uint32_t _T_factory_bits(const factory_t& aFactory)
                                                   : static_cast<uint32_t>(aFactory.i32);
 }
 
-param_outcome_t _T_failure(const sim_query& aQuery, uint8_t aResult)
-{
-    param_outcome_t outcome;
-    outcome.result = aResult;
-    outcome.value_type = aQuery.value_type;
-    return outcome;
-}
-
 bool _T_refuse(std::string& aError, const std::string& aReason)
 {
     aError = aReason;
@@ -110,6 +102,14 @@ bool _T_is_command(uint16_t aArray)
 
 } // namespace
 
+param_outcome_t failed_outcome(const sim_query& aQuery, uint8_t aResult)
+{
+    param_outcome_t outcome;
+    outcome.result = aResult;
+    outcome.value_type = aQuery.value_type;
+    return outcome;
+}
+
 param_model::param_model()
 {
     for (const factory_t& factory : kFACTORY)
@@ -132,25 +132,37 @@ const param_model::value_t* param_model::find(uint16_t aGroup, uint16_t aArray) 
 param_outcome_t param_model::execute(const sim_query& aQuery)
 {
     if (!aQuery.batch_crc_ok)
-        return _T_failure(aQuery, kRESULT_BAD_BATCH_CRC);
+        return failed_outcome(aQuery, kRESULT_BAD_BATCH_CRC);
     if (aQuery.action_type > kUAT4_ACTION_SET_GET_PARAM)
-        return _T_failure(aQuery, kRESULT_UNKNOWN_ACTION);
+        return failed_outcome(aQuery, kRESULT_UNKNOWN_ACTION);
     if (aQuery.group == kUAT11_GROUP_COMMAND)
         return execute_command(aQuery);
     if (aQuery.group != kUAT11_GROUP_CONFIG && aQuery.group != kUAT11_GROUP_STATUS)
-        return _T_failure(aQuery, kRESULT_UNKNOWN_GROUP);
+        return failed_outcome(aQuery, kRESULT_UNKNOWN_GROUP);
     value_t* value = find(aQuery.group, aQuery.array);
     if (!value)
-        return _T_failure(aQuery, kRESULT_UNKNOWN_ID);
+        return failed_outcome(aQuery, kRESULT_UNKNOWN_ID);
     return execute_value(aQuery, *value);
+}
+
+param_outcome_t param_model::refuse(const sim_query& aQuery, uint8_t aResult) const
+{
+    param_outcome_t outcome = failed_outcome(aQuery, aResult);
+    const value_t* value = find(aQuery.group, aQuery.array);
+    if (value)
+    {
+        outcome.value_type = value->value_type;
+        outcome.value = value->ram;
+    }
+    return outcome;
 }
 
 param_outcome_t param_model::execute_command(const sim_query& aQuery)
 {
     if (!_T_is_command(aQuery.array))
-        return _T_failure(aQuery, kRESULT_UNKNOWN_ID);
+        return failed_outcome(aQuery, kRESULT_UNKNOWN_ID);
     if (aQuery.action_type != kUAT4_ACTION_COMMAND)
-        return _T_failure(aQuery, kRESULT_WRONG_ACTION);
+        return failed_outcome(aQuery, kRESULT_WRONG_ACTION);
     param_outcome_t outcome;
     outcome.value_type = kUAT4_VALUE_I32;
     outcome.value = aQuery.value; // a command answers its argument
@@ -160,7 +172,7 @@ param_outcome_t param_model::execute_command(const sim_query& aQuery)
         return outcome;
     }
     if (aQuery.value != kCOMMAND_ALL_GROUPS && aQuery.value != kUAT11_GROUP_CONFIG)
-        return _T_failure(aQuery, kRESULT_BAD_ARGUMENT);
+        return failed_outcome(aQuery, kRESULT_BAD_ARGUMENT);
     for (value_t& value : values_)
     {
         if (value.group != kUAT11_GROUP_CONFIG)
@@ -180,15 +192,15 @@ param_outcome_t param_model::execute_command(const sim_query& aQuery)
 param_outcome_t param_model::execute_value(const sim_query& aQuery, value_t& aValue)
 {
     if (aQuery.action_type == kUAT4_ACTION_COMMAND)
-        return _T_failure(aQuery, kRESULT_WRONG_ACTION);
+        return failed_outcome(aQuery, kRESULT_WRONG_ACTION);
     if (aQuery.dim0 != 0 || aQuery.dim1 != 0)
-        return _T_failure(aQuery, kRESULT_BAD_INDEX);
+        return failed_outcome(aQuery, kRESULT_BAD_INDEX);
     bool isSet = aQuery.action_type == kUAT4_ACTION_SET_PARAM ||
                  aQuery.action_type == kUAT4_ACTION_SET_GET_PARAM;
     if (isSet && aValue.group == kUAT11_GROUP_STATUS)
-        return _T_failure(aQuery, kRESULT_READ_ONLY);
+        return failed_outcome(aQuery, kRESULT_READ_ONLY);
     if (isSet && aQuery.value_type != aValue.value_type)
-        return _T_failure(aQuery, kRESULT_WRONG_TYPE);
+        return failed_outcome(aQuery, kRESULT_WRONG_TYPE);
     if (isSet)
         aValue.ram = aQuery.value;
     param_outcome_t outcome;

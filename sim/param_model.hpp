@@ -32,6 +32,9 @@ struct param_outcome_t
     param_effect_t effect = param_effect_t::kNONE;
 };
 
+// A refusal: aResult, the query's value type, value 0.
+param_outcome_t failed_outcome(const sim_query& aQuery, uint8_t aResult);
+
 class param_model
 {
   public:
@@ -39,6 +42,9 @@ class param_model
 
     // Carries out one query and says what to answer.
     param_outcome_t execute(const sim_query& aQuery);
+    // Refuses a query with aResult, changing nothing, and answers the value held in RAM (value 0
+    // and the query's value type for what holds no value).
+    param_outcome_t refuse(const sim_query& aQuery, uint8_t aResult) const;
 
     bool ram_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const;
     bool flash_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const;

@@ -10,6 +10,7 @@
 
 #include "timeu64.h"
 #include "transport_serial_types11.h"
+#include "uat4/uat4.h"
 
 namespace Orvo
 {
@@ -32,11 +33,14 @@ sensor_loop::sensor_loop(const sim_options& aOptions, sim_line& aLine, sim_state
 
 bool sensor_loop::init()
 {
+    if (options_.trace)
+        trace_.open(STDOUT_FILENO);
     return reader_.init();
 }
 
 void sensor_loop::run(int aWakeFd)
 {
+    line_.pace(options_.baud, aWakeFd);
     next_slot_ = steady_t::now() + std::chrono::milliseconds(options_.period_ms);
     for (;;)
     {
@@ -45,14 +49,17 @@ void sensor_loop::run(int aWakeFd)
         if (ready < 0 && errno != EINTR)
         {
             perror("vesk11-sim: poll");
-            return;
+            break;
         }
         if (ready > 0 && (fds[0].revents & POLLIN))
-            return;
+            break;
         if (ready > 0 && fds[1].revents)
             on_input();
         on_time(steady_t::now());
     }
+    flockfile(stdout);
+    trace_.flush();
+    funlockfile(stdout);
 }
 
 int sensor_loop::poll_timeout_ms(steady_t::time_point aNow) const
@@ -114,49 +121,74 @@ void sensor_loop::on_query(const sim_query& aQuery)
         lose_line(nullptr);
         return;
     }
-    pending_t pending{aQuery, state_.execute(aQuery), slot_ + options_.reply_delay};
-    if (options_.force_result >= 0)
-        pending.outcome.result = static_cast<uint8_t>(options_.force_result);
-    if (!options_.silent && !options_.no_reply)
-        pending_.push_back(pending);
-    else if (pending.outcome.effect == param_effect_t::kREBOOT)
-        start_reboot();
+    if (pending_)
+        ++replaced_;
+    pending_ = pending_t{aQuery, slot_ + options_.reply_delay};
 }
 
 void sensor_loop::on_slot()
 {
     uint64_t slot = slot_++;
-    if (options_.silent)
+    if (pending_ && pending_->due_slot <= slot && answer())
         return;
-    if (!pending_.empty() && pending_.front().due_slot <= slot)
-    {
-        pending_t pending = pending_.front();
-        pending_.pop_front();
-        send_reply(pending);
-        if (pending.outcome.effect == param_effect_t::kREBOOT)
-            start_reboot();
+    if (options_.silent || fallen_silent())
         return;
-    }
     if (options_.stray_reply && !queried_)
     {
         send_block(reply_body({0, 0, 0, 0, 0, kRESULT_OK, kSIM_STRAY_VALUE}), false);
         return;
     }
-    send_block(status_body(cycle_++, replies_, reboots_), false);
+    send_block(status_body({cycle_++, replies_, reboots_, replaced_,
+                            static_cast<uint32_t>(state_.queries_received())}),
+               false);
 }
 
-void sensor_loop::send_reply(const pending_t& aPending)
+// Carries out the pending query and answers it; true when that took the slot (a dropped reply
+// leaves it empty).
+bool sensor_loop::answer()
 {
-    const sim_query& query = aPending.query;
-    const param_outcome_t& outcome = aPending.outcome;
-    send_block(reply_body({query.group, query.array, outcome.value_type, query.dim0, query.dim1,
-                           outcome.result, outcome.value}),
-               options_.corrupt_reply);
-    ++replies_;
+    sim_query query = std::move(pending_->query);
+    pending_.reset();
+    param_outcome_t outcome = carry_out(query);
+    bool replies = !options_.silent && !options_.no_reply && !fallen_silent();
+    if (replies)
+        send_reply(query, outcome, ++answers_ == options_.drop_reply);
+    if (outcome.effect == param_effect_t::kREBOOT)
+        start_reboot();
+    return replies || rebooting_;
+}
+
+// The model's outcome, or the refusal or result code that a fault asks for.
+param_outcome_t sensor_loop::carry_out(const sim_query& aQuery)
+{
+    bool isSet = aQuery.action_type == kUAT4_ACTION_SET_PARAM ||
+                 aQuery.action_type == kUAT4_ACTION_SET_GET_PARAM;
+    param_outcome_t outcome = isSet && ++sets_ == options_.refuse_set
+                                  ? state_.refuse(aQuery, options_.refuse_set_result)
+                                  : state_.execute(aQuery);
+    if (options_.force_result >= 0)
+        outcome.result = static_cast<uint8_t>(options_.force_result);
+    return outcome;
+}
+
+bool sensor_loop::fallen_silent() const
+{
+    return options_.silent_after >= 0 && replies_ >= static_cast<uint32_t>(options_.silent_after);
+}
+
+void sensor_loop::send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome, bool aDrop)
+{
+    if (!aDrop)
+    {
+        send_block(reply_body({aQuery.group, aQuery.array, aOutcome.value_type, aQuery.dim0,
+                               aQuery.dim1, aOutcome.result, aOutcome.value}),
+                   options_.corrupt_reply);
+        ++replies_;
+    }
+    const char* note = aDrop ? " sent=no" : options_.corrupt_reply ? " body_crc=bad" : "";
     char line[120];
     snprintf(line, sizeof line, "reply group=%u array=%u result=%u value=0x%08" PRIx32 "%s",
-             query.group, query.array, outcome.result, outcome.value,
-             options_.corrupt_reply ? " body_crc=bad" : "");
+             aQuery.group, aQuery.array, aOutcome.result, aOutcome.value, note);
     trace(line);
 }
 
@@ -200,7 +232,7 @@ void sensor_loop::start_reboot()
 {
     rebooting_ = true;
     reboot_end_ = steady_t::now() + std::chrono::milliseconds(options_.reboot_ms);
-    pending_.clear();
+    pending_.reset();
     reader_.reset();
 }
 
@@ -219,15 +251,17 @@ void sensor_loop::lose_line(const char* aReason)
     if (aReason)
         fprintf(stderr, "vesk11-sim: %s, closing it\n", aReason);
     line_.close_line();
-    pending_.clear();
+    pending_.reset();
 }
 
-void sensor_loop::trace(const std::string& aLine) const
+void sensor_loop::trace(const std::string& aLine)
 {
     if (!options_.trace)
         return;
-    fprintf(stdout, "%s\n", aLine.c_str());
-    fflush(stdout);
+    // Taken by vesk11-sim's main thread until it has printed the path, which comes first.
+    flockfile(stdout);
+    trace_.write_line(aLine);
+    funlockfile(stdout);
 }
 
 } // namespace Vesk11Sim

@@ -5,7 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -15,6 +15,7 @@
 #include "sim_line.hpp"
 #include "sim_options.hpp"
 #include "sim_state.hpp"
+#include "trace_sink.hpp"
 
 namespace Orvo
 {
@@ -38,8 +39,7 @@ class sensor_loop
     struct pending_t
     {
         sim_query query;
-        param_outcome_t outcome;
-        uint64_t due_slot; // first slot in which the reply may go out
+        uint64_t due_slot; // first slot in which it is carried out and answered
     };
 
     int poll_timeout_ms(steady_t::time_point aNow) const;
@@ -47,19 +47,23 @@ class sensor_loop
     void on_input();
     void on_query(const sim_query& aQuery);
     void on_slot();
-    void send_reply(const pending_t& aPending);
+    bool answer();
+    param_outcome_t carry_out(const sim_query& aQuery);
+    bool fallen_silent() const;
+    void send_reply(const sim_query& aQuery, const param_outcome_t& aOutcome, bool aDrop);
     void send_block(const bytes_t& aBody, bool aBadCrc);
     void send_noise();
     void start_reboot();
     void end_reboot();
     void lose_line(const char* aReason);
-    void trace(const std::string& aLine) const;
+    void trace(const std::string& aLine);
 
     const sim_options& options_;
     sim_line& line_;
     sim_state& state_;
     query_reader reader_;
-    std::deque<pending_t> pending_;
+    trace_sink trace_;
+    std::optional<pending_t> pending_; // a real sensor holds one query at a time
     steady_t::time_point next_slot_;
     steady_t::time_point reboot_end_;
     bool rebooting_ = false;
@@ -69,6 +73,9 @@ class sensor_loop
     uint32_t cycle_ = 0;
     uint32_t replies_ = 0;
     uint32_t reboots_ = 0;
+    uint32_t replaced_ = 0; // queries replaced before their slot came
+    uint32_t sets_ = 0;     // set queries carried out or refused, for --refuse-set
+    uint32_t answers_ = 0;  // replies sent or dropped, for --drop-reply
     uint64_t last_block_end_us_ = 0;
     std::minstd_rand noise_;
 };

@@ -31,18 +31,26 @@ enum sim_result_t : uint8_t
     kRESULT_WRONG_ACTION = 7,   // command on a value, or a get/set on a command
     kRESULT_WRONG_TYPE = 8,     // set with a value type other than the parameter's
     kRESULT_BAD_INDEX = 9,      // non-zero array dimension on a plain value
+    kRESULT_FLASH_FAILED = 10,  // the flash file could not be written; neither copy changed
 };
 
 // Identifier of every reply message and the udt_index of reply messages 1 and 3.
 constexpr uint16_t kSIM_REPLY_IDENT = 0x03FC;
 constexpr uint16_t kSIM_REPLY_MSG1_UDT_INDEX = 0x4278; // data bytes 0x78 0x42
 constexpr uint16_t kSIM_REPLY_MSG3_UDT_INDEX = 0x427A; // data bytes 0x7A 0x42
-// Status message of the unasked stream: ident, then data 0x53 0x54, cycle counter (uint32 LE),
-// number of replies sent (low byte), reboot count (low byte).
+// Status block of the unasked stream, two messages under one ident. The first: data 0x53 0x54,
+// cycle counter (uint32 LE), number of replies sent (low byte), reboot count (low byte). The
+// second: data 0x53 0x51, queries replaced by a newer one before their reply (uint32 LE),
+// queries received (uint16 LE, low bits).
 constexpr uint16_t kSIM_STATUS_IDENT = 0x0200;
 constexpr uint16_t kSIM_STATUS_UDT_INDEX = 0x5453;
+constexpr uint16_t kSIM_QUERIES_UDT_INDEX = 0x5153;
 // Value carried by the unasked reply of the stray-reply fault.
 constexpr uint32_t kSIM_STRAY_VALUE = 0xDEADBEEF;
+
+// How many of the queries received the in-process API keeps (the first ones); later ones are
+// only counted, so memory stays flat under any input.
+constexpr size_t kSIM_QUERIES_KEPT = 1024;
 
 // One query batch received in a block with a good body checksum.
 struct sim_query
@@ -77,6 +85,7 @@ class sensor_sim
     const std::string& path() const; // the pty slave path (or the device path)
     const std::string& error() const;
 
+    // The first kSIM_QUERIES_KEPT queries received.
     std::vector<sim_query> queries() const;
     // True as soon as at least aCount queries were received; false after aTimeoutMs.
     bool wait_for_queries(size_t aCount, int aTimeoutMs) const;

@@ -26,15 +26,20 @@ void _T_append_msg(bytes_t& aBody, uint16_t aIdent, const void* aData)
 
 } // namespace
 
-bytes_t status_body(uint32_t aCycle, uint32_t aReplies, uint32_t aReboots)
+bytes_t status_body(const status_fields_t& aStatus)
 {
-    uint8_t data[kUAT4_MSG_DATA_SIZE];
-    Uat4__PutU16le(data, kSIM_STATUS_UDT_INDEX);
-    Uat4__PutU32le(data + 2, aCycle);
-    data[6] = static_cast<uint8_t>(aReplies);
-    data[7] = static_cast<uint8_t>(aReboots);
+    uint8_t status[kUAT4_MSG_DATA_SIZE];
+    Uat4__PutU16le(status, kSIM_STATUS_UDT_INDEX);
+    Uat4__PutU32le(status + 2, aStatus.cycle);
+    status[6] = static_cast<uint8_t>(aStatus.replies);
+    status[7] = static_cast<uint8_t>(aStatus.reboots);
+    uint8_t queries[kUAT4_MSG_DATA_SIZE];
+    Uat4__PutU16le(queries, kSIM_QUERIES_UDT_INDEX);
+    Uat4__PutU32le(queries + 2, aStatus.replaced);
+    Uat4__PutU16le(queries + 6, static_cast<uint16_t>(aStatus.received));
     bytes_t body;
-    _T_append_msg(body, kSIM_STATUS_IDENT, data);
+    _T_append_msg(body, kSIM_STATUS_IDENT, status);
+    _T_append_msg(body, kSIM_STATUS_IDENT, queries);
     return body;
 }
 

@@ -26,10 +26,21 @@ struct reply_fields_t
     uint32_t value;
 };
 
+// The counters a status block carries.
+struct status_fields_t
+{
+    uint32_t cycle;    // blocks since the last reboot
+    uint32_t replies;  // replies sent
+    uint32_t reboots;  // reboots done
+    uint32_t replaced; // queries replaced by a newer one before their reply
+    uint32_t received; // queries received
+};
+
 typedef std::vector<uint8_t> bytes_t;
 
-// One 11-byte status message: cycle counter, replies sent and reboots, low bytes.
-bytes_t status_body(uint32_t aCycle, uint32_t aReplies, uint32_t aReboots);
+// Two 11-byte status messages (22 bytes), see kSIM_STATUS_UDT_INDEX and
+// kSIM_QUERIES_UDT_INDEX.
+bytes_t status_body(const status_fields_t& aStatus);
 
 // Three 11-byte reply messages (33 bytes).
 bytes_t reply_body(const reply_fields_t& aReply);

@@ -37,14 +37,22 @@ class sim_line
     bool open_pty(std::string& aError);
     // A serial device at 115200 baud, raw, 8N1; its settings are put back on close.
     bool open_device(const std::string& aPath, std::string& aError);
+    // A symlink to the line; one left dangling by a killed run is replaced, anything else that
+    // exists at aLinkPath is refused.
     bool make_link(const std::string& aLinkPath, std::string& aError);
 
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
 
+    // From now on every byte written takes the time a UART at aBaud, 8N1, needs to send it
+    // (0: none). A pacing wait ends early when aStopFd becomes readable, and the rest of that
+    // block is dropped.
+    void pace(uint32_t aBaud, int aStopFd);
+
     // Reads what is waiting: a count, 0 when nothing is, -1 when the line is gone.
     ssize_t read_some(uint8_t* aBuffer, size_t aSize);
-    // aSplit writes one byte per call, with a short pause, so that a reader sees the pieces.
+    // aSplit writes one byte per call, with a short pause, so that a reader sees the pieces (a
+    // paced line writes each byte as it comes due anyway).
     write_outcome_t write_block(const uint8_t* aData, size_t aSize, bool aSplit);
 
     void close_line(); // the client sees a hang-up (pty) or silence (device)
@@ -52,9 +60,12 @@ class sim_line
 
   private:
     write_outcome_t write_piece(const uint8_t* aData, size_t aSize);
+    write_outcome_t write_paced(const uint8_t* aData, size_t aSize);
 
     int fd_ = -1;       // pty master or device
     int slave_fd_ = -1; // pty mode only
+    uint32_t baud_ = 0;
+    int stop_fd_ = -1;
     bool restore_ = false;
     termios old_termios_{};
     std::string path_;

@@ -1,4 +1,5 @@
-// vesk11-sim: starts the simulated sensor, prints the line's path, runs until SIGINT or SIGTERM.
+// vesk11-sim: starts the simulated sensor, prints the line's path, runs until SIGINT, SIGTERM or
+// SIGHUP.
 // Exit status: 0 after a signal or --help, 64 for a bad command line, 1 when the sensor cannot
 // start (no pseudo-terminal, device or link, or a damaged flash file).
 #include <csignal>
@@ -24,6 +25,7 @@ sigset_t _T_stop_signals()
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP); // the terminal went away: end as cleanly as on SIGTERM
     return signals;
 }
 

@@ -16,14 +16,18 @@ namespace
 constexpr char kUSAGE[] =
     "Usage: vesk11-sim [OPTION]...\n"
     "A virtual vesk11 sensor on a pseudo-terminal. The first line printed is the path of the\n"
-    "line to give the tool: export VESK11_CLI_ENDPOINT=<path>. SIGINT or SIGTERM ends it.\n"
+    "line to give the tool: export VESK11_CLI_ENDPOINT=<path>. SIGINT, SIGTERM or SIGHUP\n"
+    "ends it.\n"
     "\n"
     "Line and timing:\n"
-    "  --link PATH            also make a symlink PATH to the line (removed on exit)\n"
+    "  --link PATH            also make a symlink PATH to the line (removed on exit; a dangling\n"
+    "                         one left by a killed run is replaced)\n"
     "  --device PATH          drive this serial device (115200 8N1, raw) instead of a pty\n"
     "  --period MS            one status block every MS milliseconds (1..60000, default 50)\n"
     "  --reply-delay N        send N status blocks before a reply (0..1000, default 0)\n"
     "  --reboot-ms MS         silence after a reboot command (0..600000, default 500)\n"
+    "  --baud N               send every byte at the pace of an N baud 8N1 line (0..4000000,\n"
+    "                         default 0: as fast as the line takes them)\n"
     "  --flash FILE           keep the flash copy of the configuration in FILE across runs\n"
     "  --trace                print one line per query received and per reply sent\n"
     "\n"
@@ -37,12 +41,17 @@ constexpr char kUSAGE[] =
     "  --hangup-after-query   close the line as soon as a query arrives\n"
     "  --stray-reply          send reply blocks before any query arrives\n"
     "  --corrupt-reply        reply blocks carry a wrong body checksum\n"
+    "  --refuse-set K[:CODE]  refuse the K-th set query (counted from 1) with result CODE\n"
+    "                         (default 8), without applying it; the reply holds the old value\n"
+    "  --drop-reply K         never send the K-th reply (its query is still carried out)\n"
+    "  --silent-after N       send nothing at all once N replies have gone out\n"
     "\n"
     "  --help                 print this help and exit\n"
     "\n"
     "Result codes: 0 ok, 1 bad batch checksum, 2 unknown group, 3 unknown identifier,\n"
     "4 read-only value, 5 unknown action type, 6 bad command argument, 7 action not valid\n"
-    "for the group, 8 value type differs from the parameter's, 9 non-zero array dimension.\n";
+    "for the group, 8 value type differs from the parameter's, 9 non-zero array dimension,\n"
+    "10 flash file not written (neither copy changed).\n";
 
 struct number_option_t
 {
@@ -76,12 +85,21 @@ const std::vector<number_option_t>& _T_number_options()
         {"--reboot-ms", 0, 600000,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.reboot_ms = static_cast<uint32_t>(aValue); }},
+        {"--baud", 0, 4000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.baud = static_cast<uint32_t>(aValue); }},
         {"--bad-crc", 0, 1000000000,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.bad_crc = static_cast<uint32_t>(aValue); }},
         {"--result", 0, 255,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.force_result = static_cast<int>(aValue); }},
+        {"--silent-after", 0, 1000000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.silent_after = static_cast<int>(aValue); }},
+        {"--drop-reply", 1, 1000000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.drop_reply = static_cast<uint32_t>(aValue); }},
     };
     return options;
 }
@@ -179,7 +197,26 @@ class option_parser
             number.store(options_, parsed);
             return true;
         }
+        if (name == "--refuse-set")
+            return take_value(aArg, equals, &value) && parse_refuse_set(value);
         return fail("unknown option '" + aArg + "'");
+    }
+
+    // "K" or "K:CODE".
+    bool parse_refuse_set(const std::string& aValue)
+    {
+        size_t colon = aValue.find(':');
+        unsigned long count = 0;
+        unsigned long code = options_.refuse_set_result;
+        if (!_T_parse_number(aValue.substr(0, colon), 1, 1000000000, &count) ||
+            (colon != std::string::npos &&
+             !_T_parse_number(aValue.substr(colon + 1), 0, 255, &code)))
+            return fail("option --refuse-set needs K or K:CODE, K from 1 to 1000000000 and CODE "
+                        "from 0 to 255, not '" +
+                        aValue + "'");
+        options_.refuse_set = static_cast<uint32_t>(count);
+        options_.refuse_set_result = static_cast<uint8_t>(code);
+        return true;
     }
 
     // "--name=value" or "--name value".

@@ -17,6 +17,7 @@ struct sim_options
     uint32_t period_ms = 50;  // one status block per period
     uint32_t reply_delay = 0; // status blocks sent between a query and its reply
     uint32_t reboot_ms = 500; // silence after a reboot command
+    uint32_t baud = 0;        // every byte sent paced to this rate, 8N1; 0: as fast as it goes
     std::string flash_path;   // text file keeping the flash copy; empty: flash in memory only
     std::string link_path;    // symlink made to the line, removed at stop; empty: none
     std::string device_path;  // drive this serial device instead of a fresh pty
@@ -29,6 +30,10 @@ struct sim_options
     bool hangup_after_query = false; // close the line as soon as a query arrives, unanswered
     bool stray_reply = false;        // until the first query, every slot carries a 0x79 0x42 block
     bool corrupt_reply = false;      // reply blocks carry a wrong body checksum
+    uint32_t refuse_set = 0;         // K > 0: the K-th set query is refused and not applied
+    uint8_t refuse_set_result = 8;   // the result code of that refusal
+    int silent_after = -1;           // N >= 0: nothing at all is sent after the N-th reply
+    uint32_t drop_reply = 0;         // K > 0: the K-th reply is never sent
     bool trace = false;              // one line on standard output per query and per reply
 };
 

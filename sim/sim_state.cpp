@@ -23,6 +23,9 @@ bool sim_state::load_flash(std::string& aError)
     case flash_load_t::kDAMAGED:
         aError = "damaged flash file (" + aError + "), refused";
         return false;
+    case flash_load_t::kUNUSABLE:
+        aError = "unusable flash file (" + aError + "), refused";
+        return false;
     case flash_load_t::kLOADED:
         break;
     }
@@ -49,11 +52,22 @@ bool sim_state::save_locked(std::string& aError)
 param_outcome_t sim_state::execute(const sim_query& aQuery)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    param_model before = model_;
     param_outcome_t outcome = model_.execute(aQuery);
     std::string error;
-    if (outcome.effect == param_effect_t::kFLASH_CHANGED && !save_locked(error))
-        fprintf(stderr, "vesk11-sim: %s\n", error.c_str());
-    return outcome;
+    if (outcome.effect != param_effect_t::kFLASH_CHANGED || save_locked(error))
+        return outcome;
+    // The flash copy stays what the file holds.
+    model_ = before;
+    fprintf(stderr, "vesk11-sim: flash file not written, answered with result %u: %s\n",
+            kRESULT_FLASH_FAILED, error.c_str());
+    return failed_outcome(aQuery, kRESULT_FLASH_FAILED);
+}
+
+param_outcome_t sim_state::refuse(const sim_query& aQuery, uint8_t aResult) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return model_.refuse(aQuery, aResult);
 }
 
 void sim_state::load_ram_from_flash()
@@ -66,9 +80,17 @@ void sim_state::add_query(const sim_query& aQuery)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queries_.push_back(aQuery);
+        if (queries_.size() < kSIM_QUERIES_KEPT)
+            queries_.push_back(aQuery);
+        ++queries_received_;
     }
     queries_cv_.notify_all();
+}
+
+uint64_t sim_state::queries_received() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queries_received_;
 }
 
 std::vector<sim_query> sim_state::queries() const
@@ -81,7 +103,7 @@ bool sim_state::wait_for_queries(size_t aCount, int aTimeoutMs) const
 {
     std::unique_lock<std::mutex> lock(mutex_);
     return queries_cv_.wait_for(lock, std::chrono::milliseconds(aTimeoutMs),
-                                [&] { return queries_.size() >= aCount; });
+                                [&] { return queries_received_ >= aCount; });
 }
 
 bool sim_state::ram_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const

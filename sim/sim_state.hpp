@@ -31,12 +31,16 @@ class sim_state
     bool load_flash(std::string& aError);
     bool save_flash(std::string& aError);
 
-    // Carries out a query; a changed flash copy is written to the file at once.
+    // Carries out a query; a changed flash copy is written to the file at once. When that
+    // write fails, the model is left as it was and the outcome is kRESULT_FLASH_FAILED.
     param_outcome_t execute(const sim_query& aQuery);
+    param_outcome_t refuse(const sim_query& aQuery, uint8_t aResult) const;
     void load_ram_from_flash();
 
+    // Keeps the first kSIM_QUERIES_KEPT queries, counts them all.
     void add_query(const sim_query& aQuery);
     std::vector<sim_query> queries() const;
+    uint64_t queries_received() const;
     bool wait_for_queries(size_t aCount, int aTimeoutMs) const;
 
     bool ram_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const;
@@ -53,6 +57,7 @@ class sim_state
     mutable std::condition_variable queries_cv_;
     param_model model_;
     std::vector<sim_query> queries_;
+    uint64_t queries_received_ = 0;
     std::atomic<uint64_t> blocks_sent_{0};
 };
 

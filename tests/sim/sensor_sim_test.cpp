@@ -62,15 +62,41 @@ TEST_F(sensor_sim_test, streams_one_status_block_per_period_with_a_counter)
     {
         const rx_block& block = client_->blocks[i];
         EXPECT_TRUE(block.crc_ok);
-        ASSERT_EQ(block.messages.size(), 1u);
+        ASSERT_EQ(block.messages.size(), 2u);
         EXPECT_EQ(block.messages[0].ident, kSIM_STATUS_IDENT);
         ASSERT_EQ(block.messages[0].data.size(), 8u);
         EXPECT_FALSE(is_reply_msg2(block.messages[0]));
         EXPECT_EQ(Uat4__GetU32le(&block.messages[0].data[2]), i) << "cycle counter";
+        EXPECT_EQ(block.messages[1].ident, kSIM_STATUS_IDENT);
+        EXPECT_EQ(block.messages[1].data, hex_bytes("53 51 00 00 00 00 00 00")) << "no queries";
     }
     // The tenth block is not sent before the tenth period has passed (arrival only adds to it).
     EXPECT_GE(client_->blocks[9].end_us, startedAt + 10u * 20000u);
     EXPECT_TRUE(client_->read_until([&] { return sim_->blocks_sent() >= 10u; }, kWAIT_MS));
+}
+
+// A paced line never carries more than baud / 10 bytes a second, and a sensor whose blocks
+// take longer than its period sends them back to back, so it carries not much less either.
+TEST_F(sensor_sim_test, baud_paces_every_byte_like_a_uart)
+{
+    for (uint32_t baud : {9600u, 115200u})
+    {
+        sim_options options;
+        options.period_ms = 1;
+        options.baud = baud;
+        start(options);
+        ASSERT_TRUE(client_->wait_blocks(1, kWAIT_MS)) << baud;
+        size_t before = client_->raw.size();
+        client_->read_for(500);
+        size_t bytes = client_->raw.size() - before;
+        EXPECT_LE(bytes, baud / 20 + 36) << baud << " baud: at most one block came early";
+        EXPECT_GE(bytes, baud / 40) << baud;
+        uat4_action_t action;
+        Uat11__InitGetStatusHwAntenna(&action);
+        EXPECT_EQ(client_->exchange(action).value, 2u) << baud;
+        client_.reset();
+        sim_.reset();
+    }
 }
 
 TEST_F(sensor_sim_test, records_the_worked_reboot_frame_byte_for_byte)
@@ -360,6 +386,40 @@ TEST_F(sensor_sim_test, reply_delay_sends_that_many_status_blocks_first)
     ASSERT_TRUE(client_->wait_reply(trigger, kWAIT_MS));
     size_t replyAt = static_cast<size_t>(client_->reply_index(trigger));
     EXPECT_EQ(replyAt - trigger - 1, 3u) << "status blocks between the trigger and the reply";
+}
+
+// Like a real sensor it holds one query: a newer one replaces it unanswered and never carried
+// out, and the status block counts the replaced ones. Memory stays flat however many come.
+TEST_F(sensor_sim_test, a_burst_of_queries_gets_one_reply_for_the_newest)
+{
+    constexpr size_t kBURST = kSIM_QUERIES_KEPT + 76;
+    sim_options options;
+    options.period_ms = 150; // the whole burst is read between two slots
+    start(options);
+    ASSERT_TRUE(client_->wait_blocks(1, kWAIT_MS));
+    uat4_action_t action;
+    Uat11__InitSetGetParamRdfSpeedLimitEnable(&action, 0); // replaced: never carried out
+    bytes_t burst = query_frame(action);
+    for (size_t i = 1; i < kBURST; ++i)
+    {
+        UatAction4__InitGetParamF32(&action, 2000, static_cast<uint16_t>(50 + i % 6), 0, 0);
+        bytes_t frame = query_frame(action);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    size_t from = client_->blocks.size();
+    client_->send(burst);
+    ASSERT_TRUE(sim_->wait_for_queries(kBURST, kWAIT_MS));
+    EXPECT_EQ(sim_->queries().size(), kSIM_QUERIES_KEPT) << "the first ones are kept";
+    EXPECT_EQ(sim_->queries().back().array, 50 + (kSIM_QUERIES_KEPT - 1) % 6);
+    ASSERT_TRUE(client_->wait_reply(from, kWAIT_MS));
+    size_t at = static_cast<size_t>(client_->reply_index(from));
+    EXPECT_EQ(parse_reply(client_->blocks[at]).array, 50 + (kBURST - 1) % 6) << "the newest";
+    ASSERT_TRUE(client_->wait_blocks(at + 4, kWAIT_MS));
+    EXPECT_EQ(client_->reply_index(at + 1), -1) << "no backlog of stale replies";
+    const bytes_t& counters = client_->blocks[at + 1].messages.at(1).data;
+    EXPECT_EQ(Uat4__GetU32le(&counters[2]), kBURST - 1) << "queries replaced";
+    EXPECT_EQ(Uat4__GetU16le(&counters[6]), kBURST) << "queries received";
+    EXPECT_EQ(ram(2000, 450), 1u) << "the replaced set was not carried out";
 }
 
 TEST_F(sensor_sim_test, garbage_on_the_line_is_survived)

@@ -3,7 +3,9 @@
 #ifndef VESK11_TESTS_SIM_SIM_CLIENT_HPP
 #define VESK11_TESTS_SIM_SIM_CLIENT_HPP
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -130,9 +132,18 @@ class sim_client
 
     int fd() const { return fd_; }
 
+    // All of aBytes, however much the line takes at a time.
     void send(const bytes_t& aBytes)
     {
-        ASSERT_EQ(write(fd_, aBytes.data(), aBytes.size()), static_cast<ssize_t>(aBytes.size()));
+        size_t done = 0;
+        while (done < aBytes.size())
+        {
+            pollfd entry{fd_, POLLOUT, 0};
+            ASSERT_EQ(poll(&entry, 1, 5000), 1) << "the line stopped taking bytes";
+            ssize_t n = write(fd_, aBytes.data() + done, aBytes.size() - done);
+            ASSERT_TRUE(n > 0 || (n < 0 && errno == EAGAIN)) << strerror(errno);
+            done += n > 0 ? static_cast<size_t>(n) : 0;
+        }
     }
     void send_action(const uat4_action_t& aAction) { send(query_frame(aAction)); }
 

@@ -2,6 +2,7 @@
 #include "sensor_sim.hpp"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -52,11 +53,7 @@ class sim_flash_test : public ::testing::Test
         path_ = dir_ + "/flash.txt";
         options_.flash_path = path_;
     }
-    void TearDown() override
-    {
-        unlink(path_.c_str());
-        rmdir(dir_.c_str());
-    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string dir_;
     std::string path_;
@@ -155,6 +152,79 @@ TEST_F(sim_flash_test, a_damaged_file_is_refused_and_left_alone)
         EXPECT_NE(sim.error().find("damaged flash file"), std::string::npos) << sim.error();
         sim.stop();
         EXPECT_EQ(read_text(path_), c.second) << c.first << ": not replaced";
+    }
+}
+
+TEST_F(sim_flash_test, a_failed_write_is_answered_with_a_result_and_changes_no_copy)
+{
+    sensor_sim sim(options_);
+    ASSERT_TRUE(sim.start()) << sim.error();
+    sim_client client(sim.path());
+    uat4_action_t action;
+    Uat11__InitSetGetParamX(&action, 7.0f);
+    ASSERT_EQ(client.exchange(action).result, kRESULT_OK);
+    // The path turns into a folder: the new file cannot be renamed over it.
+    ASSERT_EQ(unlink(path_.c_str()), 0);
+    ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);
+    void (*const commands[])(uat4_action_t*, uint32_t) = {Uat11__InitCommandUpdateFlashConf,
+                                                          Uat11__InitCommandResetFlashConf};
+    for (auto command : commands)
+    {
+        command(&action, 0xFFFFFFFF);
+        EXPECT_EQ(client.exchange(action).result, kRESULT_FLASH_FAILED);
+        uint32_t bits = 0;
+        ASSERT_TRUE(sim.flash_value(2000, 50, &bits));
+        EXPECT_EQ(bits, Uat4__F32ToBits(0.25f)) << "flash copy as the file last held it";
+        ASSERT_TRUE(sim.ram_value(2000, 50, &bits));
+        EXPECT_EQ(bits, Uat4__F32ToBits(7.0f)) << "RAM untouched";
+    }
+    EXPECT_FALSE(exists(path_ + ".tmp")) << "the new file is not left behind";
+    ASSERT_EQ(rmdir(path_.c_str()), 0);
+    Uat11__InitCommandUpdateFlashConf(&action, 0xFFFFFFFF);
+    EXPECT_EQ(client.exchange(action).result, kRESULT_OK) << "the path is usable again";
+    EXPECT_NE(read_text(path_).find("2000 50 f32 0x40e00000\n"), std::string::npos);
+}
+
+// A symlinked flash file stays a symlink: the file it names is the one replaced.
+TEST_F(sim_flash_test, a_symlink_is_written_through)
+{
+    struct link_case
+    {
+        const char* what;
+        std::string link_text; // relative to dir_, or absolute
+        std::string target;    // the file that must hold the flash copy
+    };
+    ASSERT_EQ(mkdir((dir_ + "/real").c_str(), 0755), 0);
+    const link_case cases[] = {
+        {"relative link into a folder", "real/relative.txt", dir_ + "/real/relative.txt"},
+        {"absolute link", dir_ + "/real/absolute.txt", dir_ + "/real/absolute.txt"},
+        {"link to a link", "chained", dir_ + "/real/chained.txt"},
+    };
+    ASSERT_EQ(symlink("real/chained.txt", (dir_ + "/chained").c_str()), 0);
+    for (const link_case& c : cases)
+    {
+        unlink(path_.c_str());
+        ASSERT_EQ(symlink(c.link_text.c_str(), path_.c_str()), 0) << c.what;
+        {
+            sensor_sim sim(options_);
+            ASSERT_TRUE(sim.start()) << c.what << ": " << sim.error();
+            EXPECT_TRUE(exists(c.target)) << c.what << ": created through the link";
+            sim_client client(sim.path());
+            uat4_action_t action;
+            Uat11__InitSetGetParamX(&action, 7.0f);
+            client.exchange(action);
+            Uat11__InitCommandUpdateFlashConf(&action, 0xFFFFFFFF);
+            EXPECT_EQ(client.exchange(action).result, kRESULT_OK) << c.what;
+        }
+        struct stat info
+        {
+        };
+        ASSERT_EQ(lstat(path_.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << c.what << ": the link was replaced";
+        EXPECT_NE(read_text(c.target).find("2000 50 f32 0x40e00000\n"), std::string::npos)
+            << c.what;
+        EXPECT_FALSE(exists(c.target + ".tmp")) << c.what;
+        EXPECT_FALSE(exists(path_ + ".tmp")) << c.what;
     }
 }
 

@@ -24,7 +24,12 @@ TEST(sim_options, defaults_without_arguments)
     EXPECT_EQ(options.period_ms, 50u);
     EXPECT_EQ(options.reply_delay, 0u);
     EXPECT_EQ(options.reboot_ms, 500u);
+    EXPECT_EQ(options.baud, 0u);
     EXPECT_EQ(options.force_result, -1);
+    EXPECT_EQ(options.refuse_set, 0u);
+    EXPECT_EQ(options.refuse_set_result, 8);
+    EXPECT_EQ(options.drop_reply, 0u);
+    EXPECT_EQ(options.silent_after, -1);
     EXPECT_EQ(options.bad_crc, 0u);
     EXPECT_TRUE(options.flash_path.empty());
     EXPECT_FALSE(options.silent || options.no_reply || options.noise || options.split ||
@@ -41,6 +46,7 @@ TEST(sim_options, every_option_in_both_spellings)
                      "--reply-delay=2",
                      "--reboot-ms",
                      "0",
+                     "--baud=115200",
                      "--flash=/tmp/f",
                      "--link",
                      "/tmp/l",
@@ -55,6 +61,11 @@ TEST(sim_options, every_option_in_both_spellings)
                      "--hangup-after-query",
                      "--stray-reply",
                      "--corrupt-reply",
+                     "--refuse-set",
+                     "3:0",
+                     "--drop-reply=2",
+                     "--silent-after",
+                     "0",
                      "--trace"},
                     options, error),
               parse_outcome_t::kRUN)
@@ -62,11 +73,20 @@ TEST(sim_options, every_option_in_both_spellings)
     EXPECT_EQ(options.period_ms, 20u);
     EXPECT_EQ(options.reply_delay, 2u);
     EXPECT_EQ(options.reboot_ms, 0u);
+    EXPECT_EQ(options.baud, 115200u);
     EXPECT_EQ(options.flash_path, "/tmp/f");
     EXPECT_EQ(options.link_path, "/tmp/l");
     EXPECT_EQ(options.device_path, "/dev/ttyS9");
     EXPECT_EQ(options.bad_crc, 4u);
     EXPECT_EQ(options.force_result, 255);
+    EXPECT_EQ(options.refuse_set, 3u);
+    EXPECT_EQ(options.refuse_set_result, 0);
+    EXPECT_EQ(options.drop_reply, 2u);
+    EXPECT_EQ(options.silent_after, 0);
+    sim_options plain;
+    ASSERT_EQ(parse({"--refuse-set", "5"}, plain, error), parse_outcome_t::kRUN) << error;
+    EXPECT_EQ(plain.refuse_set, 5u);
+    EXPECT_EQ(plain.refuse_set_result, 8) << "the default code";
     EXPECT_TRUE(options.silent && options.no_reply && options.noise && options.split &&
                 options.hangup_after_query && options.stray_reply && options.corrupt_reply &&
                 options.trace);
@@ -78,9 +98,11 @@ TEST(sim_options, help_ends_parsing_and_lists_every_option)
     std::string error;
     EXPECT_EQ(parse({"--trace", "--help", "--bogus"}, options, error), parse_outcome_t::kHELP);
     for (const char* name :
-         {"--link", "--device", "--period", "--reply-delay", "--reboot-ms", "--flash", "--trace",
+         {"--link", "--device", "--period", "--reply-delay", "--reboot-ms", "--baud", "--flash",
+          "--trace",
           "--silent", "--no-reply", "--bad-crc", "--noise", "--split", "--result",
-          "--hangup-after-query", "--stray-reply", "--corrupt-reply", "--help"})
+          "--hangup-after-query", "--stray-reply", "--corrupt-reply", "--refuse-set",
+          "--drop-reply", "--silent-after", "--help"})
         EXPECT_NE(sim_usage_text().find(name), std::string::npos) << name;
 }
 
@@ -100,6 +122,14 @@ TEST(sim_options, bad_command_lines_are_refused_with_a_reason)
         {"--flash="},
         {"--bad-crc", " 1"},
         {"--reply-delay", "99999999999"},
+        {"--baud", "4000001"},
+        {"--refuse-set", "0"},
+        {"--refuse-set", "2:"},
+        {"--refuse-set", "2:256"},
+        {"--refuse-set", ":8"},
+        {"--refuse-set=2:8:1"},
+        {"--drop-reply", "0"},
+        {"--silent-after", "-1"},
     };
     for (const auto& args : cases)
     {
