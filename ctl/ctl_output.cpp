@@ -95,8 +95,10 @@ void ctl_output::error(const ctl_error& aError, ctl_json aReport)
         std::cerr << "Try 'vesk11-ctl --help' for more information.\n";
     if (!json_)
         return;
-    aReport["error"] = ctl_json{{"kind", aError.kind()}, {"message", aError.message()}};
-    emit(aReport);
+    ctl_json report{{"error", {{"kind", aError.kind()}, {"message", aError.message()}}}};
+    for (auto& member : aReport.items())
+        report[member.key()] = std::move(member.value());
+    emit(report);
 }
 
 } // namespace Vesk11Ctl
