@@ -6,12 +6,17 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include "ctl_document.hpp"
 #include "ctl_error.hpp"
 #include "ctl_names.hpp"
+#include "ctl_output.hpp"
 #include "ctl_value.hpp"
+#include "pty_pair.hpp"
 #include "uat4/types.h"
 
 namespace
@@ -270,6 +275,58 @@ TEST(CtlValues, ValuesAreReadStrictlyAndShownExactly)
     EXPECT_EQ(ValueJson(2, 0x3DCCCCCD).dump(), "0.1");
     EXPECT_EQ(ValueJson(2, 0x41200000).dump(), "10.0");
     EXPECT_EQ(ValueJson(0, 0x80000000).dump(), "-2147483648");
+}
+
+std::string _T_pending(int aFd)
+{
+    std::string text;
+    pollfd ready{aFd, POLLIN, 0};
+    char c = 0;
+    while (poll(&ready, 1, 100) == 1 && read(aFd, &c, 1) == 1)
+        text.push_back(c);
+    return text;
+}
+
+// Progress is for a person at a terminal: rewritten in place, cleared at the end, and only when
+// the command takes more than one query and -q is not given.
+TEST(CtlOutput, ProgressOnlyOnATerminal)
+{
+    vesk11_test::pty_pair terminal(vesk11_test::pty_mode_t::kRAW);
+    char pattern[] = "/tmp/vesk11-progress-XXXXXX";
+    const int plainFile = mkstemp(pattern);
+    ASSERT_GE(plainFile, 0);
+    struct progress_case
+    {
+        const char* setting;
+        int fd;
+        bool quiet;
+        size_t total;
+        std::string shown;
+    };
+    const progress_case cases[] = {
+        {"terminal", terminal.slave(), false, 18,
+         "\r\033[K1/18 param_x\r\033[K2/18 param_y\r\033[K"},
+        {"terminal, one query", terminal.slave(), false, 1, ""},
+        {"terminal, quiet", terminal.slave(), true, 18, ""},
+        {"plain file", plainFile, false, 18, ""},
+    };
+    for (const progress_case& setting : cases)
+    {
+        SCOPED_TRACE(setting.setting);
+        const int saved = dup(STDERR_FILENO);
+        dup2(setting.fd, STDERR_FILENO);
+        {
+            ctl_output output(false, setting.quiet);
+            output.progress(1, setting.total, "param_x");
+            output.progress(2, setting.total, "param_y");
+        }
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        EXPECT_EQ(_T_pending(terminal.master()), setting.shown);
+    }
+    EXPECT_EQ(lseek(plainFile, 0, SEEK_END), 0);
+    close(plainFile);
+    unlink(pattern);
 }
 
 } // namespace
