@@ -6,15 +6,13 @@
 #include <exception>
 #include <iostream>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
 #include "ctl_options.hpp"
 #include "ctl_output.hpp"
 #include "log.h"
 #include "log.hpp"
+#include "std_descriptors.hpp"
 
 namespace
 {
@@ -22,21 +20,6 @@ namespace
 using namespace Orvo::Support::Vesk11Ctl;
 
 constexpr int kLOG_LEVEL = 4;
-
-// A closed standard descriptor would be taken by the next open: the device, whose line would then
-// receive what the program prints.
-void _T_fill_std_descriptors()
-{
-    for (int fd = 0; fd <= 2; ++fd)
-    {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
-        {
-            const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-            if (null != fd && null >= 0)
-                close(null); // cannot happen while fd is the lowest free descriptor
-        }
-    }
-}
 
 // Output that did not reach its reader fails the run, whatever the sensor said.
 int _T_finish(int aStatus)
@@ -87,7 +70,7 @@ int _T_fail(ctl_output& aOutput, const ctl_error& aError)
 
 int main(int argc, char** argv)
 {
-    _T_fill_std_descriptors();
+    Orvo::Support::FillStdDescriptors();
     // A reader that went away shows as a write error, which fails the run, not as a silent death.
     std::signal(SIGPIPE, SIG_IGN);
     ctl_options options;
