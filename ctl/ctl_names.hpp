@@ -17,7 +17,7 @@ namespace Vesk11Ctl
 
 struct ctl_item
 {
-    std::string name; // the catalogue's name, or "GROUP/ID" outside it
+    std::string name; // the catalogue's name, or "GROUP/ID:TYPE" outside it
     uint16_t group = 0;
     uint16_t array = 0;
     uat11_kind kind = kUAT11_KIND_PARAM;

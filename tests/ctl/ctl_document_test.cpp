@@ -127,7 +127,7 @@ TEST(CtlDocument, AcceptedDocumentKeepsOrderValuesAndTypes)
         {"power_mode", 104, 0},
         {"param_x", 50, 0x80000000},
         {"speed_limit_3_max", 456, Uat4__F32ToBits(12.5F)},
-        {"2000/77", 77, Uat4__F32ToBits(3.0F)},
+        {"2000/77:f32", 77, Uat4__F32ToBits(3.0F)},
         {"param_y", 51, Uat4__F32ToBits(-16777216.0F)},
         {"speed_limit_enable", 450, 0x80000000},
     };
@@ -140,6 +140,11 @@ TEST(CtlDocument, AcceptedDocumentKeepsOrderValuesAndTypes)
         EXPECT_EQ(document.parameters[i].item.array, expected[i].array);
         EXPECT_EQ(document.parameters[i].bits, expected[i].bits);
     }
+    // Written again, an identifier outside the catalogue keeps its type and reads back.
+    const config_document back = DocumentRead(DocumentWrite(document));
+    ASSERT_EQ(back.parameters.size(), document.parameters.size());
+    EXPECT_EQ(back.parameters[3].item.name, "2000/77:f32");
+    EXPECT_EQ(back.parameters[3].bits, Uat4__F32ToBits(3.0F));
 }
 
 // Any finite float, written into a document and read back, keeps its bits: the document's text,
@@ -205,9 +210,9 @@ TEST(CtlNames, NamesAndIdsResolveOrAreRefusedWithASuggestion)
         {"2003/9:i32", true, "hw_serial", 2003, 9, 0, kUAT11_KIND_STATUS},
         {"2000/456", true, "speed_limit_3_max", 2000, 456, 2, kUAT11_KIND_PARAM},
         {"2000/104", true, "power_mode", 2000, 104, 0, kUAT11_KIND_PARAM},
-        {"2000/77:f32", true, "2000/77", 2000, 77, 2, kUAT11_KIND_PARAM},
-        {"2003/77:i32", true, "2003/77", 2003, 77, 0, kUAT11_KIND_STATUS},
-        {"1000/347:i32", true, "1000/347", 1000, 347, 0, kUAT11_KIND_COMMAND},
+        {"2000/77:f32", true, "2000/77:f32", 2000, 77, 2, kUAT11_KIND_PARAM},
+        {"2003/77:i32", true, "2003/77:i32", 2003, 77, 0, kUAT11_KIND_STATUS},
+        {"1000/347:i32", true, "1000/347:i32", 1000, 347, 0, kUAT11_KIND_COMMAND},
         {"1000/342", true, "reboot", 1000, 342, 0, kUAT11_KIND_COMMAND},
         {"temprature", false, "unknown name 'temprature' (did you mean 'temperature'?)", 0, 0, 0, kUAT11_KIND_PARAM},
         {"zzz", false, "unknown name 'zzz'", 0, 0, 0, kUAT11_KIND_PARAM},
