@@ -7,7 +7,7 @@ set(VESK11_RELEASE_DATE "2026-12-07")
 # Man pages carry the version and release date, then are compressed as Debian's policy asks
 # (gzip -n keeps the archive reproducible: no name or time stamp inside).
 find_program(VESK11_GZIP gzip REQUIRED)
-set(VESK11_MAN_PAGES vesk11-cli.1 vesk11-sim.1)
+set(VESK11_MAN_PAGES vesk11-cli.1 vesk11-ctl.1 vesk11-sim.1)
 set(VESK11_MAN_OUTPUTS)
 foreach(page IN LISTS VESK11_MAN_PAGES)
   set(roff ${PROJECT_BINARY_DIR}/man/${page})
