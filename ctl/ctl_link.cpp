@@ -129,8 +129,10 @@ void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWha
                         std::string("interrupted by ") + strsignal(aOutcome.signal) + " during " +
                             aWhat);
     case kEXCHANGE_LINK_LOST:
-        LOG_WRITE(1, "fail: read data <connection lost>");
-        throw ctl_error(kEXIT_IOERR, "io", device + " went away during " + aWhat);
+    case kEXCHANGE_HUNG_UP:
+        LOG_WRITE(1, "fail: read data <connection lost> (status:%d)",
+                  static_cast<int>(aOutcome.status));
+        throw ctl_error(kEXIT_IOERR, "io", device + " hung up during " + aWhat);
     default:
         LOG_WRITE(1, "fail: line error <%s> (status:%d)", std::strerror(aOutcome.error),
                   static_cast<int>(aOutcome.status));

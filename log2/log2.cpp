@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -45,6 +46,7 @@ struct log_state
     int syslog_fd = -1;
     int echo_fd = -1;   // standard error, for the echo of level-1 records (or of all)
     bool echo_all = false;
+    bool fd_is_terminal = false; // fd is the fallback terminal: it shows failures only
     unsigned long dropped = 0;
     int drop_errno = 0; // why the last of them was dropped
     char name[kNAME_SIZE] = {};
@@ -221,11 +223,15 @@ void _T_open_sinks(log_state& aState, int aFlags)
                                                                          : kSYSLOG_PATH);
     }
     if (aState.fd < 0 && aState.syslog_fd < 0)
+    {
         aState.fd = _T_open_terminal();
+        aState.fd_is_terminal = aState.fd >= 0;
+    }
+    // Under the echo of all records the fallback terminal shows them all itself.
+    aState.echo_all = (aFlags & kLOG2_FLAG_ECHO_ALL) != 0;
     // Records that already reach standard error are not shown twice.
     if (_T_same_file(aState.fd, STDERR_FILENO))
         return;
-    aState.echo_all = (aFlags & kLOG2_FLAG_ECHO_ALL) != 0;
     if (aState.echo_all)
         aState.echo_fd = _T_open_stderr();
     else if ((aFlags & kLOG2_FLAG_ECHO_TTY) != 0)
@@ -270,7 +276,10 @@ LOG2_API void LogWrite(const char* aFile, unsigned long long aLine, const char* 
 {
     log_state& state = _T_state();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.opened || aLevel > state.max_level || !aFormat)
+    // A person at the terminal wants to see what failed, not the trace of every step.
+    const int maxLevel = state.fd_is_terminal && !state.echo_all ? std::min(state.max_level, 2)
+                                                                  : state.max_level;
+    if (!state.opened || aLevel > maxLevel || !aFormat)
         return;
     char message[kMESSAGE_SIZE];
     va_list args;
@@ -302,5 +311,6 @@ LOG2_API void LogClose(void)
     _T_close(state.syslog_fd);
     _T_close(state.echo_fd);
     state.echo_all = false;
+    state.fd_is_terminal = false;
     state.opened = false;
 }

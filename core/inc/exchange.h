@@ -16,7 +16,8 @@ enum exchange_status : uint8_t
     kEXCHANGE_ACCEPTED = 0,     // a reply with result 0 (for a set-and-read-back: the value written)
     kEXCHANGE_REFUSED,          // a reply with a non-zero result code
     kEXCHANGE_READBACK_DIFFERS, // result 0, but the value read back is not the value written
-    kEXCHANGE_NO_INPUT,         // one whole time-out without input, or a wait without input event
+    kEXCHANGE_NO_INPUT,         // one whole time-out without input
+    kEXCHANGE_HUNG_UP,          // the wait ended without input: hang-up or error on the device
     kEXCHANGE_NO_REPLY,         // the query's deadline passed
     kEXCHANGE_LINK_LOST,        // end of input: the device went away
     kEXCHANGE_POLL_ERROR,       // the wait failed (error)
@@ -90,8 +91,8 @@ exchange_open_status Exchange__Open(exchange_session** aSession, const com_trans
 // an intact block whose reply message 2 answers it; reply messages 1 and 3 beside it must name the
 // query's group, array and dimensions, an exact echo of the query is ignored. Each wait for input
 // lasts at most the time-out, the whole query at most max(10 x time-out, 1000 ms). Fills
-// *aOutcome. After kEXCHANGE_LINK_LOST or a poll, read or write error every later query of the
-// session ends the same way at once. Records the codec's assertion of the accepted reply.
+// *aOutcome. After kEXCHANGE_LINK_LOST, kEXCHANGE_HUNG_UP or a poll, read or write error every
+// later query of the session ends the same way at once, without touching the line. Records the codec's assertion of the accepted reply.
 void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
                      exchange_outcome* aOutcome);
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <sys/time.h>
 
+// Returns the wall-clock time now. It jumps when the system clock is set: fit for stamping
+// events, not for measuring waits.
 inline uint64_t get_time_us()
 {
     timeval now{};

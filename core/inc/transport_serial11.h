@@ -36,14 +36,39 @@ struct transport_t
     void* self;
 };
 
+// A transport is a handle: a function table and the implementation's state in self. An empty
+// handle (self null) may only be passed to Transport__Deinit. Single-threaded: the handler runs on
+// the caller's thread, inside Transport__Rx.
+
+// Releases the state (the device should have been closed first: release alone does not restore
+// the line) and empties the handle. Does nothing on an empty handle.
 void Transport__Deinit(transport_t* aHandle);
+
+// Opens the device and starts decoding afresh. 0 when the line is open and set up, -1 otherwise
+// (the reason is logged; nothing stays open).
 int Transport__Open(transport_t* aHandle);
+
+// Puts the line settings found at open back and closes the device. 0, or -1 when closing failed.
 int Transport__Close(transport_t* aHandle);
+
+// The open device's descriptor, for poll; -1 when it is not open. The transport keeps it.
 int Transport__GetLinkHandle(transport_t* aHandle);
+
+// Sends one block whose body is aBufferList[0] (exactly one buffer of at most 255 bytes): header,
+// body and body checksum in one gathered write. Returns the bytes written, which on a descriptor
+// that is not blocking may be fewer than the frame (0 when the line takes nothing now: the caller
+// writes the rest, see Block485__EncodeFrame), or -1 with errno set. A bad buffer list is refused
+// with -1 and nothing written.
 int Transport__Tx(transport_t* aHandle, struct iovec* aBufferList, int aBufferCount);
+
+// Reads what is waiting, at most 256 bytes at once, and feeds it to the block decoder, which calls
+// the handler for every event before this returns. Returns the bytes read, 0 at end of input, -1
+// with errno set (EAGAIN when nothing was waiting). The handler must not release the transport.
 int Transport__Rx(transport_t* aHandle);
 
-// Creates an RS-485 block transport over a serial device; the device is opened by Transport__Open.
+// Creates an RS-485 block transport over the serial device aComArgs names (the text is copied);
+// the device is opened by Transport__Open. aHandler gets aHandlerArg and every decoder event. 0 on
+// success with the handle filled, -1 (logged, handle untouched) otherwise.
 int Transport__InitCom(transport_t* aHandle, const com_transport_args* aComArgs,
                        transport_handler_fn aHandler, void* aHandlerArg);
 

@@ -1,4 +1,5 @@
-// Creation argument of a serial transport.
+// Creation argument of a serial transport: a plain record, filled by the caller. The transport
+// copies the path when it is created, so the record need not outlive that call.
 #ifndef VESK11_CORE_TRANSPORT_SERIAL_TYPES_H
 #define VESK11_CORE_TRANSPORT_SERIAL_TYPES_H
 

@@ -1,5 +1,7 @@
 // Block decoder: a byte-driven state machine over the RS-485 block frame. Each byte first
 // advances the state (transition rules), then is processed by the state it entered (actions).
+// The bytes of a header are kept until it is accepted, so that an abandoned one can be searched
+// again for a start byte.
 #include "block_decoder11.h"
 
 #include <cerrno>
@@ -17,24 +19,35 @@ namespace
 constexpr uint8_t kMSG_DATA_MAX_SIZE = 8;
 // The smallest header that can complete: six fixed bytes, one flags byte, two checksum bytes.
 constexpr uint8_t kHEAD_MIN_SIZE = 9;
+// Holds the longest header (head_size is one byte); 8-bit indices wrap around it by themselves.
+constexpr size_t kHOLD_SIZE = 256;
 
 // Position in the frame: the state a byte moves the decoder to.
-constexpr uint8_t kSTATE_HUNT = 0;
-constexpr uint8_t kSTATE_HEAD_START = 1;
-constexpr uint8_t kSTATE_HEAD_TRANSPORT_PROTO = 2;
-constexpr uint8_t kSTATE_HEAD_SIZE = 3;
-constexpr uint8_t kSTATE_HEAD_BODY_SIZE_HI = 4;
-constexpr uint8_t kSTATE_HEAD_BODY_SIZE_LO = 5;
-constexpr uint8_t kSTATE_HEAD_APP_PROTO = 6;
-constexpr uint8_t kSTATE_HEAD_FLAGS = 7;
-constexpr uint8_t kSTATE_HEAD_CRC_HI = 8;
-constexpr uint8_t kSTATE_HEAD_CRC_LO = 9;
-constexpr uint8_t kSTATE_MSG_IDENT_HI = 10;
-constexpr uint8_t kSTATE_MSG_IDENT_LO = 11;
-constexpr uint8_t kSTATE_MSG_SIZE = 12;
-constexpr uint8_t kSTATE_MSG_DATA = 13;
-constexpr uint8_t kSTATE_BODY_CRC_HI = 14;
-constexpr uint8_t kSTATE_BODY_CRC_LO = 15;
+enum state_t : uint8_t
+{
+    kSTATE_HUNT,
+    kSTATE_HEAD_START,
+    kSTATE_HEAD_TRANSPORT_PROTO,
+    kSTATE_HEAD_SIZE,
+    kSTATE_HEAD_BODY_SIZE_HI,
+    kSTATE_HEAD_BODY_SIZE_LO,
+    kSTATE_HEAD_APP_PROTO,
+    kSTATE_HEAD_FLAGS,
+    kSTATE_HEAD_CRC_HI,
+    kSTATE_HEAD_CRC_LO,
+    kSTATE_MSG_IDENT_HI,
+    kSTATE_MSG_IDENT_LO,
+    kSTATE_MSG_SIZE,
+    kSTATE_MSG_DATA,
+    kSTATE_BODY_CRC_HI,
+    kSTATE_BODY_CRC_LO,
+};
+
+// The header states follow one another in the enumeration.
+bool _T_in_head(state_t aState)
+{
+    return aState >= kSTATE_HEAD_START && aState <= kSTATE_HEAD_CRC_LO;
+}
 
 struct self_t
 {
@@ -51,7 +64,15 @@ struct self_t
     uint16_t curr_body_crc;
     uint16_t curr_head_size;
     uint16_t curr_head_crc;
-    uint8_t curr_state;
+    state_t curr_state;
+    // Without stuffing, a start byte may lie inside a header that proves false, so the bytes
+    // after an abandoned header's start byte are processed again. Ring of the bytes kept for
+    // that: [hold_head, hold_next) the header being read, [hold_next, hold_end) the bytes still
+    // to process again; together never more than the longest header.
+    uint8_t hold_data[kHOLD_SIZE];
+    uint8_t hold_head;
+    uint8_t hold_next;
+    uint8_t hold_end;
 };
 
 self_t* _T_create(block_decoder11_handler_fn aHandler, void* aHandlerArg)
@@ -74,11 +95,22 @@ void _T_destroy(void* aSelf)
     LOG_WRITE(4, "done");
 }
 
+// Drops the partial frame and every byte held; also safe from inside the handler.
 void _T_restart(void* aSelf)
 {
     self_t* self = static_cast<self_t*>(aSelf);
     self->curr_state = kSTATE_HUNT;
     self->curr_body_crc = 0;
+    self->hold_head = 0;
+    self->hold_next = 0;
+    self->hold_end = 0;
+}
+
+// The header being read is not one: hunt again from the byte after its start byte.
+void _T_abandon_head(self_t* aSelf)
+{
+    aSelf->curr_state = kSTATE_HUNT;
+    aSelf->hold_next = static_cast<uint8_t>(aSelf->hold_head + 1);
 }
 
 void _T_notify(const self_t* aSelf, uint8_t aStat, void* aData, uint8_t aSize)
@@ -86,38 +118,56 @@ void _T_notify(const self_t* aSelf, uint8_t aStat, void* aData, uint8_t aSize)
     aSelf->handler(aSelf->handler_arg, aSelf->head_ts, aStat, aSelf->body_msg_ident, aData, aSize);
 }
 
-bool _T_body_ended(const self_t* aSelf)
+// The body end is checked in every body state, not only on data bytes, so an empty body, or
+// one ending on an identifier, size or empty message, still ends on time.
+state_t _T_unless_body_ended(const self_t* aSelf, state_t aNext)
 {
-    return aSelf->curr_body_size == aSelf->head_body_size;
+    return aSelf->curr_body_size == aSelf->head_body_size ? kSTATE_BODY_CRC_HI : aNext;
 }
 
-// Transition rules. The body end is checked in every body state, not only on data bytes, so
-// an empty body, or one ending on an identifier, size or empty message, still ends on time.
-uint8_t _T_next_state(const self_t* aSelf, uint8_t aByte)
+// Transition rules.
+state_t _T_next_state(const self_t* aSelf, uint8_t aByte)
 {
-    const uint8_t state = aSelf->curr_state;
-    switch (state)
+    switch (aSelf->curr_state)
     {
     case kSTATE_HUNT:
         return aByte == kHEAD485_START_PATTERN ? kSTATE_HEAD_START : kSTATE_HUNT;
+    case kSTATE_HEAD_START:
+        return kSTATE_HEAD_TRANSPORT_PROTO;
+    case kSTATE_HEAD_TRANSPORT_PROTO:
+        return kSTATE_HEAD_SIZE;
+    case kSTATE_HEAD_SIZE:
+        return kSTATE_HEAD_BODY_SIZE_HI;
+    case kSTATE_HEAD_BODY_SIZE_HI:
+        return kSTATE_HEAD_BODY_SIZE_LO;
+    case kSTATE_HEAD_BODY_SIZE_LO:
+        return kSTATE_HEAD_APP_PROTO;
+    case kSTATE_HEAD_APP_PROTO:
+        return kSTATE_HEAD_FLAGS;
     case kSTATE_HEAD_FLAGS:
         return aSelf->curr_head_size == aSelf->head_head_size - 2 ? kSTATE_HEAD_CRC_HI
                                                                   : kSTATE_HEAD_FLAGS;
+    case kSTATE_HEAD_CRC_HI:
+        return kSTATE_HEAD_CRC_LO;
     case kSTATE_HEAD_CRC_LO:
+        return _T_unless_body_ended(aSelf, kSTATE_MSG_IDENT_HI);
     case kSTATE_MSG_IDENT_HI:
+        return _T_unless_body_ended(aSelf, kSTATE_MSG_IDENT_LO);
     case kSTATE_MSG_IDENT_LO:
-        return _T_body_ended(aSelf) ? kSTATE_BODY_CRC_HI : static_cast<uint8_t>(state + 1);
+        return _T_unless_body_ended(aSelf, kSTATE_MSG_SIZE);
     case kSTATE_MSG_SIZE:
-        if (_T_body_ended(aSelf))
-            return kSTATE_BODY_CRC_HI;
-        return aSelf->body_msg_size != 0 ? kSTATE_MSG_DATA : kSTATE_MSG_IDENT_HI;
+        return _T_unless_body_ended(aSelf, aSelf->body_msg_size != 0 ? kSTATE_MSG_DATA
+                                                                     : kSTATE_MSG_IDENT_HI);
     case kSTATE_MSG_DATA:
-        if (_T_body_ended(aSelf))
-            return kSTATE_BODY_CRC_HI;
-        return aSelf->curr_msg_size == aSelf->body_msg_size ? kSTATE_MSG_IDENT_HI : kSTATE_MSG_DATA;
-    default:
-        return static_cast<uint8_t>(state + 1);
+        return _T_unless_body_ended(aSelf, aSelf->curr_msg_size == aSelf->body_msg_size
+                                               ? kSTATE_MSG_IDENT_HI
+                                               : kSTATE_MSG_DATA);
+    case kSTATE_BODY_CRC_HI:
+        return kSTATE_BODY_CRC_LO;
+    case kSTATE_BODY_CRC_LO: // its action has already gone back to the hunt
+        return kSTATE_HUNT;
     }
+    return kSTATE_HUNT;
 }
 
 void _T_head_byte(self_t* aSelf, uint8_t aByte)
@@ -126,13 +176,13 @@ void _T_head_byte(self_t* aSelf, uint8_t aByte)
     Crc16__Update(aByte, &aSelf->curr_head_crc);
 }
 
-// A header byte the frame cannot go on with restarts the hunt from the next byte.
+// A header byte the frame cannot go on with abandons the header.
 void _T_checked_head_byte(self_t* aSelf, uint8_t aByte, bool aValid)
 {
     if (aValid)
         _T_head_byte(aSelf, aByte);
     else
-        _T_restart(aSelf);
+        _T_abandon_head(aSelf);
 }
 
 void _T_body_byte(self_t* aSelf, uint8_t aByte)
@@ -141,13 +191,22 @@ void _T_body_byte(self_t* aSelf, uint8_t aByte)
     Crc16__Update(aByte, &aSelf->curr_body_crc);
 }
 
+void _T_begin_head(self_t* aSelf, uint8_t aByte)
+{
+    aSelf->hold_head = static_cast<uint8_t>(aSelf->hold_next - 1);
+    aSelf->head_ts = get_time_us();
+    aSelf->curr_head_crc = kCRC16_INIT;
+    aSelf->curr_head_size = 1;
+    Crc16__Update(aByte, &aSelf->curr_head_crc);
+}
+
 void _T_accept_head(self_t* aSelf, uint8_t aByte)
 {
     _T_head_byte(aSelf, aByte);
     if (aSelf->curr_head_crc != 0)
     {
         LOG_WRITE(1, "fail: invalid header checksum");
-        _T_restart(aSelf);
+        _T_abandon_head(aSelf);
         return;
     }
     // An empty body has no message: its final event must not carry the previous block's.
@@ -174,8 +233,9 @@ void _T_finish_block(self_t* aSelf, uint8_t aByte)
     Crc16__Update(aByte, &aSelf->curr_body_crc);
     if (aSelf->curr_body_crc != 0)
         LOG_WRITE(1, "fail: invalid block checksum");
-    _T_notify(aSelf, aSelf->curr_body_crc == 0 ? kBLOCKDECODER11_STAT_FINI_OK
-                                               : kBLOCKDECODER11_STAT_FINI_FAIL,
+    _T_notify(aSelf,
+              aSelf->curr_body_crc == 0 ? kBLOCKDECODER11_STAT_FINI_OK
+                                        : kBLOCKDECODER11_STAT_FINI_FAIL,
               nullptr, 0);
     aSelf->curr_state = kSTATE_HUNT;
 }
@@ -188,10 +248,7 @@ void _T_act(self_t* aSelf, uint8_t aByte)
     case kSTATE_HUNT:
         break;
     case kSTATE_HEAD_START:
-        aSelf->head_ts = get_time_us();
-        aSelf->curr_head_crc = kCRC16_INIT;
-        aSelf->curr_head_size = 1;
-        Crc16__Update(aByte, &aSelf->curr_head_crc);
+        _T_begin_head(aSelf, aByte);
         break;
     case kSTATE_HEAD_TRANSPORT_PROTO:
         _T_checked_head_byte(aSelf, aByte, aByte == kHEAD485_TRANSPORT_PROTO);
@@ -245,13 +302,24 @@ void _T_act(self_t* aSelf, uint8_t aByte)
     }
 }
 
+// What an abandoned header gave back is processed before the next fresh byte. Each header found
+// begins at a later byte, so the rescans end; a handler that resets the decoder empties the ring.
+// A fresh byte is held only while a header is read: elsewhere it is never looked at again.
 void _T_add_rx_buffer(void* aSelf, const uint8_t* aBufferData, size_t aBufferSize)
 {
     self_t* self = static_cast<self_t*>(aSelf);
-    for (size_t i = 0; i < aBufferSize; ++i)
+    size_t taken = 0;
+    while (taken < aBufferSize || self->hold_next != self->hold_end)
     {
-        self->curr_state = _T_next_state(self, aBufferData[i]);
-        _T_act(self, aBufferData[i]);
+        const bool fresh = self->hold_next == self->hold_end;
+        const uint8_t byte = fresh ? aBufferData[taken++] : self->hold_data[self->hold_next++];
+        self->curr_state = _T_next_state(self, byte);
+        if (fresh && _T_in_head(self->curr_state))
+        {
+            self->hold_data[self->hold_next++] = byte;
+            self->hold_end = self->hold_next;
+        }
+        _T_act(self, byte);
     }
 }
 

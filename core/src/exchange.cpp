@@ -257,11 +257,16 @@ void _T_write_rest(exchange_session* aSession)
         _T_finish(aSession, kEXCHANGE_WRITE_ERROR, errno);
 }
 
-void _T_read(exchange_session* aSession, short aEvents)
+void _T_read(exchange_session* aSession, int aReady, short aEvents)
 {
-    if ((aEvents & POLLIN) == 0)
+    if (aReady == 0)
     {
         _T_finish(aSession, kEXCHANGE_NO_INPUT);
+        return;
+    }
+    if ((aEvents & POLLIN) == 0)
+    {
+        _T_finish(aSession, kEXCHANGE_HUNG_UP);
         return;
     }
     const int received = Transport__Rx(&aSession->transport);
@@ -298,7 +303,7 @@ void _T_wait_once(exchange_session* aSession, int64_t aDeadlineUs)
     else if (writing)
         _T_finish(aSession, kEXCHANGE_WRITE_ERROR, EIO);
     else
-        _T_read(aSession, ready == 0 ? 0 : link.revents);
+        _T_read(aSession, ready, link.revents);
 }
 
 void _T_begin_query(exchange_session* aSession, const uat4_action_t* aQuery,
@@ -377,7 +382,7 @@ void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
     }
     aSession->query_active = false;
     const exchange_status status = aOutcome->status;
-    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_POLL_ERROR ||
+    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_HUNG_UP || status == kEXCHANGE_POLL_ERROR ||
         status == kEXCHANGE_READ_ERROR || status == kEXCHANGE_WRITE_ERROR)
     {
         aSession->broken = true;

@@ -60,6 +60,7 @@ struct recorder
 {
     std::vector<event> events;
     std::vector<uint64_t> stamps;
+    block_decoder11_t* reset_at_next_block = nullptr; // the handler resets this decoder once
 
     static void handler(void* aUserData, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
                         void* aMsgPayloadData, uint8_t aMsgPayloadSize)
@@ -77,6 +78,11 @@ struct recorder
         }
         self->events.push_back({aStat, aMsgIdent, payload, data == nullptr});
         self->stamps.push_back(aBlockTs);
+        if (aStat == kBLOCKDECODER11_STAT_INIT && self->reset_at_next_block != nullptr)
+        {
+            BlockDecoder11__Reset(self->reset_at_next_block);
+            self->reset_at_next_block = nullptr;
+        }
     }
 };
 
@@ -187,6 +193,7 @@ class decoder
     }
     void feed(const bytes_t& aBytes) { feed(aBytes, std::max<size_t>(aBytes.size(), 1)); }
     void reset() { BlockDecoder11__Reset(&handle_); }
+    void reset_from_handler_at_next_block() { rec_.reset_at_next_block = &handle_; }
     const recorder& rec() const { return rec_; }
 
   private:
@@ -215,9 +222,9 @@ std::vector<decode_case> decode_cases()
         {"two frames in one buffer", cat<uint8_t>({frame(kBODY_ABC), frame(message(0x0909, {1}))}),
          cat<event>({kEVENTS_ABC, {init(), msg(0x0909, {1}), ok(0x0909)}})},
         {"garbage before a frame", cat<uint8_t>({garbage, frame(kBODY_ABC)}), kEVENTS_ABC},
-        {"stray 0x7E before the start byte loses the frame",
+        {"stray 0x7E before the start byte",
          cat<uint8_t>({{0x7E}, frame(kBODY_ABC), frame(message(0x0909, {1}))}),
-         {init(), msg(0x0909, {1}), ok(0x0909)}},
+         cat<event>({kEVENTS_ABC, {init(), msg(0x0909, {1}), ok(0x0909)}})},
         {"wrong transport protocol", frame(kBODY_ABC, protos(0x02, 0x04)), {}},
         {"wrong application protocol", frame(kBODY_ABC, protos(0x01, 0x05)), {}},
         {"wrong header checksum", frame(kBODY_ABC, corrupt(0x0100, 0)), {}},
@@ -269,6 +276,44 @@ std::vector<decode_case> decode_cases()
     };
 }
 
+// Without byte stuffing, data may look like a header that swallows the next frame's start byte.
+// Once such a header fails, the bytes after its start byte are searched again.
+std::vector<decode_case> false_header_cases()
+{
+    const bytes_t falseHead = {0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04, 0x00, 0x00, 0x00, 0x00, 0x12};
+    const bytes_t frameB = frame(message(0x0909, {1}));
+    const std::vector<event> eventsB = {init(), msg(0x0909, {1}), ok(0x0909)};
+    std::vector<decode_case> cases = {
+        {"false header in data swallows the start byte",
+         cat<uint8_t>({{0x55, 0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04, 0x00, 0x00}, frame(kBODY_ABC)}),
+         kEVENTS_ABC},
+        {"back-to-back false starts",
+         cat<uint8_t>({{0x7E, 0x01, 0x0C, 0x00, 0x05, 0x04, 0x7E, 0x01, 0x0C, 0x7E, 0x01, 0x7E},
+                       frame(kBODY_ABC)}),
+         kEVENTS_ABC},
+        {"false header cut short by a head_size below 9",
+         cat<uint8_t>({{0x7E, 0x01, 0x0C, 0x7E, 0x01, 0x05}, frame(kBODY_ABC)}), kEVENTS_ABC},
+        // The frames inside a long false header come out once its 64th or 255th byte arrives.
+        {"false 64-byte header holding whole frames",
+         cat<uint8_t>({{0x7E, 0x01, 0x40, 0x00, 0x21, 0x04}, frame(kBODY_ABC), frameB, frameB}),
+         cat<event>({kEVENTS_ABC, eventsB, eventsB})},
+        {"false 255-byte header holding ten frames",
+         cat<uint8_t>({{0x7E, 0x01, 0xFF, 0x00, 0x21, 0x04}, frame(kBODY_ABC), frame(kBODY_ABC),
+                       frame(kBODY_ABC), frame(kBODY_ABC), frame(kBODY_ABC), frameB, frameB,
+                       frameB, frameB, frameB}),
+         cat<event>({kEVENTS_ABC, kEVENTS_ABC, kEVENTS_ABC, kEVENTS_ABC, kEVENTS_ABC, eventsB,
+                     eventsB, eventsB, eventsB, eventsB})},
+    };
+    // The real start byte at every offset of the abandoned header: the false header then fails
+    // on its transport protocol, application protocol or checksum, depending on the offset.
+    for (size_t offset = 1; offset <= falseHead.size(); ++offset)
+        cases.push_back({"real frame at offset " + std::to_string(offset) + " of a false header",
+                         cat<uint8_t>({bytes_t(falseHead.begin(), falseHead.begin() + long(offset)),
+                                       frame(kBODY_ABC)}),
+                         kEVENTS_ABC});
+    return cases;
+}
+
 // Feeding whole, byte by byte or in pieces of any size gives the same events.
 class BlockDecoderCases : public ::testing::TestWithParam<decode_case>
 {
@@ -307,14 +352,17 @@ TEST_P(BlockDecoderCases, EventsOfOneBlockShareItsTimeStamp)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, BlockDecoderCases, ::testing::ValuesIn(decode_cases()),
-                         [](const ::testing::TestParamInfo<decode_case>& aInfo)
-                         {
-                             std::string name;
-                             for (char ch : aInfo.param.name)
-                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+std::string case_name(const ::testing::TestParamInfo<decode_case>& aInfo)
+{
+    std::string name;
+    for (char ch : aInfo.param.name)
+        name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, BlockDecoderCases, ::testing::ValuesIn(decode_cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(FalseHeaders, BlockDecoderCases, ::testing::ValuesIn(false_header_cases()),
+                         case_name);
 
 TEST(BlockDecoder, ChecksumFailuresAreLoggedAtLevelOne)
 {
@@ -344,6 +392,46 @@ TEST(BlockDecoder, ResetMidFrameDropsItWithoutFinalCode)
     d.reset();
     d.feed(f);
     EXPECT_EQ(d.rec().events, cat<event>({{init()}, kEVENTS_ABC}));
+}
+
+// The reset drops the bytes still to be searched again after a false header, not only the frame.
+TEST(BlockDecoder, ResetByTheHandlerDropsWhatAFalseHeaderGaveBack)
+{
+    const bytes_t frameB = frame(message(0x0909, {1}));
+    const bytes_t frameC = frame(message(0x0A0A, {2, 3}));
+    decoder d;
+    d.reset_from_handler_at_next_block();
+    // The false header's 64th byte falls among the zeros: frames A and B are found only then.
+    d.feed(cat<uint8_t>(
+        {{0x7E, 0x01, 0x40, 0x00, 0x21, 0x04}, frame(kBODY_ABC), frameB, bytes_t(10, 0), frameC}));
+    EXPECT_EQ(d.rec().events,
+              (std::vector<event>{init(), init(), msg(0x0A0A, {2, 3}), ok(0x0A0A)}));
+}
+
+// A sensor repeating a status block whose data hold 7E 01 0C xx xx 04 just before the block
+// checksum: joining mid-stream, the hunt meets that pattern, and its false header swallows the
+// next frame's start byte, each time in the same way.
+TEST(BlockDecoder, JoiningPatternDataMidStreamDecodesEveryFrameAfterTheFirst)
+{
+    constexpr size_t kFRAMES = 1000;
+    const bytes_t data = {0x10, 0x27, 0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04};
+    const bytes_t f = frame(cat<uint8_t>({message(0x0101, kDATA_A), message(0x0202, data)}));
+    bytes_t stream;
+    std::vector<event> expected;
+    for (size_t i = 0; i < kFRAMES; ++i)
+    {
+        stream.insert(stream.end(), f.begin(), f.end());
+        if (i > 0)
+            expected = cat<event>(
+                {expected, {init(), msg(0x0101, kDATA_A), msg(0x0202, data), ok(0x0202)}});
+    }
+    const bytes_t joined(stream.begin() + 5, stream.end()); // inside the first frame's header
+    for (size_t piece : {size_t(256), size_t(1), size_t(7)})
+    {
+        decoder d;
+        d.feed(joined, piece);
+        EXPECT_EQ(d.rec().events, expected) << "pieces of " << piece;
+    }
 }
 
 TEST(BlockDecoder, DeinitReleasesOnceAndEmptiesTheHandle)

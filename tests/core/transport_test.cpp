@@ -164,6 +164,46 @@ TEST(Block485, EncodersGiveTheKnownHeaderAndTrailer)
     EXPECT_EQ(bytes_t(trailer, trailer + 2), kREBOOT_TRAILER);
 }
 
+// The frame encoder gives the worked frames, into a buffer or as the three pieces of a gathered
+// write, and refuses a buffer too small for the whole frame.
+TEST(Block485, FrameEncoderGivesTheKnownFrames)
+{
+    struct frame_case
+    {
+        const char* name;
+        bytes_t body;
+        bytes_t frame;
+    };
+    const frame_case cases[] = {
+        {"reboot batch", kREBOOT_BODY, reboot_frame()},
+        {"empty body", {}, empty_frame()},
+    };
+    for (const frame_case& aCase : cases)
+    {
+        SCOPED_TRACE(aCase.name);
+        const uint8_t size = static_cast<uint8_t>(aCase.body.size());
+        bytes_t out(aCase.frame.size() + 1, 0xEE);
+        EXPECT_EQ(Block485__EncodeFrame(out.data(), out.size(), aCase.body.data(), size),
+                  aCase.frame.size());
+        EXPECT_EQ(bytes_t(out.begin(), out.end() - 1), aCase.frame);
+        EXPECT_EQ(out.back(), 0xEE);
+        EXPECT_EQ(Block485__EncodeFrame(out.data(), aCase.frame.size() - 1, aCase.body.data(),
+                                        size),
+                  0u);
+
+        block485_frame_parts parts;
+        struct iovec pieces[3];
+        ASSERT_EQ(Block485__EncodeFramePieces(&parts, aCase.body.data(), size, pieces),
+                  aCase.frame.size());
+        bytes_t gathered;
+        for (const iovec& piece : pieces)
+            gathered.insert(gathered.end(), static_cast<const uint8_t*>(piece.iov_base),
+                            static_cast<const uint8_t*>(piece.iov_base) + piece.iov_len);
+        EXPECT_EQ(gathered, aCase.frame);
+        EXPECT_EQ(pieces[1].iov_base, aCase.body.data()); // the body is not copied
+    }
+}
+
 TEST_F(Transport, BodyLeavesAsOneFrameByteForByte)
 {
     log_capture capture;

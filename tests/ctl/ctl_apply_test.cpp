@@ -223,7 +223,7 @@ TEST_F(ctl_apply, a_stop_signal_rolls_back_and_ends_with_70)
 {
     start(nullptr, 20);
     vesk11_test::cli_child child({"apply", file_with(kFIVE_CHANGES), "--json"},
-                                 {"VESK11_CLI_ENDPOINT=" + sim_->path()}, nullptr,
+                                 {"VESK11_CLI_ENDPOINT=" + sim_->path()}, nullptr, -1,
                                  VESK11_CTL_BINARY);
     ASSERT_TRUE(sim_->wait_for_queries(9, static_cast<int>(vesk11_test::within_ms(5000))));
     kill(child.pid(), SIGINT);

@@ -302,7 +302,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
         {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
         {"output folder missing", nullptr, {"dump", "-o", "/nonexistent/d.json"}, 73, "output", "cannot write /nonexistent/d.json (create): No such file or directory"},
-        {"line hung up", [](sim_options& o) { o.hangup_after_query = true; }, {"get", "param_x"}, 74, "io", ""},
+        {"line hung up", [](sim_options& o) { o.hangup_after_query = true; }, {"get", "param_x"}, 74, "io", "/dev/pts/"},
         {"refused", [](sim_options& o) { o.force_result = 3; }, {"get", "param_x"}, 76, "refused", "the sensor refused to read param_x (result 3)"},
         {"write refused", [](sim_options& o) { o.refuse_set = 1; }, {"set", "param_x=2"}, 76, "refused", "the sensor refused param_x = 2 (result 8)"},
         {"read-back differs", [](sim_options& o) { o.refuse_set = 1; o.refuse_set_result = 0; }, {"set", "param_x=2"}, 76, "readback", "param_x read back 0.25 after writing 2"},
@@ -342,7 +342,7 @@ TEST_F(ctl_commands, stop_signal_ends_the_run_with_status_70)
         return opts;
     }());
     vesk11_test::cli_child child({"get", "param_x", "--json", "--timeout", "5000"},
-                                 {"VESK11_CLI_ENDPOINT=" + sim_->path()}, nullptr,
+                                 {"VESK11_CLI_ENDPOINT=" + sim_->path()}, nullptr, -1,
                                  VESK11_CTL_BINARY);
     ASSERT_TRUE(sim_->wait_for_queries(1, static_cast<int>(vesk11_test::within_ms(5000))));
     kill(child.pid(), SIGTERM);

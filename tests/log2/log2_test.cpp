@@ -433,19 +433,20 @@ TEST(Log2, WithoutFileOrSyslogRecordsGoToAStandardErrorTerminalOnly)
         {
             scoped_stderr redirect(setting.terminal ? terminal.slave() : plainFile);
             LogOpen2("fallback", 4, 0);
-            LogWrite("/a/b.cpp", 7, "f", 3, "shown");
+            LogWrite("/a/b.cpp", 7, "f", 3, "traced");
+            LogWrite("/a/b.cpp", 7, "f", 2, "shown");
             LogClose();
         }
         const std::string shown = _T_terminal_text(terminal);
         if (setting.terminal && !setting.syslog)
         {
             const std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}[+-]\d{4} fallback\[)" +
-                                  std::to_string(getpid()) + R"(\] 3 b\.cpp:7 f: shown\n)");
+                                  std::to_string(getpid()) + R"(\] 2 b\.cpp:7 f: shown\n)");
             EXPECT_TRUE(std::regex_match(shown, line)) << shown;
         }
         else
             EXPECT_EQ(shown, "");
-        EXPECT_EQ(daemon.receive().size(), setting.syslog ? 1u : 0u);
+        EXPECT_EQ(daemon.receive().size(), setting.syslog ? 2u : 0u);
     }
     struct stat st{};
     ASSERT_EQ(fstat(plainFile, &st), 0);

@@ -81,12 +81,14 @@ inline std::string read_file(const std::string& aPath)
 // One run of the program aBinary (the tool unless told). aEnv ("NAME=value" entries) is its whole
 // environment, apart from the sanitizer options of the test process and LOG2_FILE, which is a
 // temp file read back by wait() unless aEnv names one itself. Standard output goes to a temp file
-// read back by wait(), or to aStdout when given ("" leaves it closed).
+// read back by wait(), or to aStdout when given ("" leaves it closed); standard error likewise to
+// a temp file, or to the descriptor aStderrFd (a terminal, say).
 class cli_child
 {
   public:
     cli_child(const std::vector<std::string>& aArgs, std::vector<std::string> aEnv,
-              const char* aStdout = nullptr, const char* aBinary = VESK11_CLI_BINARY)
+              const char* aStdout = nullptr, int aStderrFd = -1,
+              const char* aBinary = VESK11_CLI_BINARY)
         : out_path_(temp_file()), err_path_(temp_file()), log_path_(temp_file())
     {
         std::vector<std::string> args = wrapper_words();
@@ -112,7 +114,10 @@ class cli_child
             posix_spawn_file_actions_addclose(&actions, 1);
         else
             posix_spawn_file_actions_addopen(&actions, 1, aStdout, O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_TRUNC, 0);
+        if (aStderrFd >= 0)
+            posix_spawn_file_actions_adddup2(&actions, aStderrFd, 2);
+        else
+            posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_TRUNC, 0);
         start_ = std::chrono::steady_clock::now();
         if (posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
             pid_ = -1;
@@ -210,7 +215,7 @@ inline cli_result run_cli(const std::vector<std::string>& aArgs,
                           const std::vector<std::string>& aEnv, const char* aStdout = nullptr,
                           const char* aBinary = VESK11_CLI_BINARY)
 {
-    cli_child child(aArgs, aEnv, aStdout, aBinary);
+    cli_child child(aArgs, aEnv, aStdout, -1, aBinary);
     return child.wait();
 }
 

@@ -203,3 +203,37 @@ TEST_F(cli_env, help_version_and_standard_output)
     EXPECT_EQ(version.out.rfind("vesk11-cli 1.", 0), 0u) << version.out;
     EXPECT_EQ(version.status, 0);
 }
+
+// On a terminal the tool says why it failed, one line per failure record; the usage text is never
+// the only clue.
+TEST_F(cli_env, failures_show_on_a_terminal)
+{
+    start_sim(options());
+    struct terminal_case
+    {
+        std::vector<std::string> env;
+        std::vector<std::string> args;
+        std::string shown;
+    };
+    const std::vector<terminal_case> cases = {
+        {{"VESK11_CLI_ENDPOINT=/nonexistent/tty", "VESK11_CLI_TOUT=200"},
+         {"reboot"},
+         "vesk11-cli: failed to open /nonexistent/tty (No such file or directory)\n"
+         "vesk11-cli: fail: Transport__Open\nvesk11-cli: fail\n"},
+        {env(), {"Reboot"}, "vesk11-cli: fail: unknown command <Reboot>\n"},
+        {{}, {"reboot"}, "vesk11-cli: fail: VESK11_CLI_ENDPOINT (value:null)\n"},
+        {env(), {"get-param-i32", "--group=2000", "--id=450"}, ""},
+    };
+    for (const terminal_case& aCase : cases)
+    {
+        SCOPED_TRACE(aCase.shown);
+        vesk11_test::pty_pair terminal(vesk11_test::pty_mode_t::kRAW);
+        vesk11_test::cli_child child(aCase.args, aCase.env, nullptr, terminal.slave());
+        const cli_result run = child.wait();
+        std::string shown(4096, '\0');
+        fcntl(terminal.master(), F_SETFL, O_NONBLOCK);
+        const ssize_t n = read(terminal.master(), &shown[0], shown.size());
+        shown.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        EXPECT_EQ(shown, aCase.shown);
+    }
+}

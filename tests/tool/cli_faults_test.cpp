@@ -34,12 +34,6 @@ bytes_t _T_cat(std::initializer_list<bytes_t> aParts)
 }
 
 // The reply message the exchange waits for, outside a block.
-bytes_t _T_reply_msg(uint32_t aValue)
-{
-    const bytes_t block = vesk11_test::reply_block(0, aValue);
-    return bytes_t(block.begin() + kHEAD485_SIZE, block.end() - kTRAILER485_SIZE);
-}
-
 // The tool is started, the peer plays aScript once the query has arrived; then the run ends and
 // nothing beyond the one query frame may have come from the tool.
 cli_result _T_run(pty_peer& aPeer, const std::vector<std::string>& aArgs, const char* aTout,
@@ -68,8 +62,10 @@ TEST(cli_faults, replies_after_hostile_bytes_are_found)
              bytes_t whole = {0x03, 0xFC, 0xFF};
              for (int i = 0; i < 255; ++i)
                  whole.push_back(i < 2 ? (i == 0 ? 0x79 : 0x42) : 0);
+             bytes_t cut = vesk11_test::reply_msg(0, 5); // announces 255 data bytes, holds 8
+             cut[2] = 0xFF;
              aPeer.send(_T_cat(
-                 {vesk11_test::block_of({0x03, 0xFC, 0xFF, 0x79, 0x42, 0x01, 0x00, 0x05, 0, 0, 0}),
+                 {vesk11_test::block_of(cut),
                   vesk11_test::block_of(whole), vesk11_test::reply_block(0, 7)}));
          }},
         {"a flood of 0x7E (odd count) before a status block and the reply",
@@ -101,7 +97,7 @@ TEST(cli_faults, replies_after_hostile_bytes_are_found)
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(
             vesk11_test::messages(run, 4, "acceptReply"),
-            std::vector<std::string>{"data: rx <" + vesk11_test::hex_text(_T_reply_msg(7)) + ">"});
+            std::vector<std::string>{"data: rx <" + vesk11_test::hex_text(vesk11_test::reply_msg(0, 7)) + ">"});
         peer.expect_line_restored();
     }
 }
@@ -137,7 +133,7 @@ TEST(cli_faults, endless_block_then_silence_fails_after_one_time_out)
                                       bytes_t bytes(headBytes, headBytes + sizeof head);
                                       for (int i = 0; i < 5; ++i)
                                       {
-                                          const bytes_t msg = _T_reply_msg(7);
+                                          const bytes_t msg = vesk11_test::reply_msg(0, 7);
                                           bytes.insert(bytes.end(), msg.begin(), msg.end());
                                       }
                                       aPeer.send(bytes);

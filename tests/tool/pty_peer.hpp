@@ -27,49 +27,6 @@
 namespace vesk11_test
 {
 
-using bytes_t = std::vector<uint8_t>;
-
-// The tool's frame: header, three 11-byte messages, body checksum.
-constexpr size_t kQUERY_FRAME_SIZE = 47;
-
-// A whole block around aBody, of any length up to 65535, with both checksums right.
-inline bytes_t block_of(const bytes_t& aBody)
-{
-    uint16_t crc = kCRC16_INIT;
-    for (uint8_t byte : aBody)
-        Crc16__Update(byte, &crc);
-    return assemble_frame(aBody.data(), aBody.size(), crc);
-}
-
-// The unasked status block of the sensor.
-inline bytes_t status_block()
-{
-    return block_of({0x02, 0x00, 2, 0x53, 0x54});
-}
-
-// A reply block: message 2 (udt_index 0x4279) with this result and value.
-inline bytes_t reply_block(uint8_t aResult, uint32_t aValue)
-{
-    return block_of({0x03, 0xFC, 8, 0x79, 0x42, 0x01, aResult, static_cast<uint8_t>(aValue),
-                     static_cast<uint8_t>(aValue >> 8), static_cast<uint8_t>(aValue >> 16),
-                     static_cast<uint8_t>(aValue >> 24)});
-}
-
-// A reply block as the sensor sends it: message 1 naming the parameter, message 2 with result
-// and value, message 3 with the dimensions.
-inline bytes_t full_reply_block(uint8_t aResult, uint32_t aValue, uint16_t aGroup,
-                                uint16_t aArray, uint8_t aDim0 = 0, uint8_t aDim1 = 0)
-{
-    const auto lo = [](uint16_t aWord) { return static_cast<uint8_t>(aWord); };
-    const auto hi = [](uint16_t aWord) { return static_cast<uint8_t>(aWord >> 8); };
-    return block_of({0x03, 0xFC, 8, 0x78, 0x42, 0x00, 0x00, lo(aGroup), hi(aGroup), lo(aArray),
-                     hi(aArray),                                            // message 1
-                     0x03, 0xFC, 8, 0x79, 0x42, 0x01, aResult, static_cast<uint8_t>(aValue),
-                     static_cast<uint8_t>(aValue >> 8), static_cast<uint8_t>(aValue >> 16),
-                     static_cast<uint8_t>(aValue >> 24),                    // message 2
-                     0x03, 0xFC, 8, 0x7A, 0x42, 0x02, 0x01, aDim0, aDim1, 0, 0}); // message 3
-}
-
 // The lines the tool prints for a reply with result 0 and an integer value below 2^23 (its
 // float reading then is a tiny subnormal, printed as 0.000000).
 inline std::string reply_lines(uint32_t aValue, const std::string& aFloatHex)

@@ -20,23 +20,6 @@ namespace
 
 using bytes_t = std::vector<uint8_t>;
 
-constexpr size_t kBATCH_FRAME_SIZE = 47;
-
-bytes_t _T_reply_msg(uint8_t aResult, uint8_t aValue, uint8_t aSize = 8)
-{
-    bytes_t msg = {0x03, 0xFC, aSize, 0x79, 0x42, 0x01, aResult, aValue, 0, 0, 0};
-    msg.resize(3u + aSize);
-    return msg;
-}
-
-bytes_t _T_block(const std::vector<bytes_t>& aMessages)
-{
-    bytes_t body;
-    for (const bytes_t& msg : aMessages)
-        body.insert(body.end(), msg.begin(), msg.end());
-    return vesk11_test::frame_of(body.data(), static_cast<uint8_t>(body.size()));
-}
-
 // A sensor that sends status blocks until the batch arrives, then the scripted blocks.
 class scripted_sensor
 {
@@ -55,9 +38,9 @@ class scripted_sensor
   private:
     void run()
     {
-        const bytes_t status = _T_block({{0x02, 0x00, 2, 0x53, 0x54}});
+        const bytes_t status = vesk11_test::block_of_messages({{0x02, 0x00, 2, 0x53, 0x54}});
         size_t received = 0;
-        for (int slot = 0; slot < 200 && received < kBATCH_FRAME_SIZE; ++slot)
+        for (int slot = 0; slot < 200 && received < vesk11_test::kQUERY_FRAME_SIZE; ++slot)
         {
             EXPECT_EQ(write(pty_.master(), status.data(), status.size()),
                       static_cast<ssize_t>(status.size()));
@@ -67,7 +50,7 @@ class scripted_sensor
                 received += static_cast<size_t>(
                     std::max<ssize_t>(read(pty_.master(), buffer, sizeof buffer), 0));
         }
-        ASSERT_EQ(received, kBATCH_FRAME_SIZE);
+        ASSERT_EQ(received, vesk11_test::kQUERY_FRAME_SIZE);
         for (const bytes_t& block : after_)
             EXPECT_EQ(write(pty_.master(), block.data(), block.size()),
                       static_cast<ssize_t>(block.size()));
@@ -92,7 +75,7 @@ TEST(uat4_api, short_reply_message_is_ignored)
 {
     vesk11_test::log_capture log;
     bool threw = false;
-    const std::string out = _T_exchange({_T_block({_T_reply_msg(0, 5, 7)})}, &threw);
+    const std::string out = _T_exchange({vesk11_test::block_of_messages({vesk11_test::reply_msg(0, 5, 7)})}, &threw);
     EXPECT_EQ(out, "fail: poll\n");
     EXPECT_TRUE(threw);
     EXPECT_TRUE(log.has(3, "handleDataEvent", "FAIL")) << log.dump();
@@ -103,8 +86,8 @@ TEST(uat4_api, first_whole_reply_of_a_good_block_is_the_answer)
     vesk11_test::log_capture log;
     bool threw = true;
     const std::string out =
-        _T_exchange({_T_block({_T_reply_msg(0, 6, 7), _T_reply_msg(0, 7), _T_reply_msg(0, 8)}),
-                     _T_block({_T_reply_msg(0, 9)})},
+        _T_exchange({vesk11_test::block_of_messages({vesk11_test::reply_msg(0, 6, 7), vesk11_test::reply_msg(0, 7), vesk11_test::reply_msg(0, 8)}),
+                     vesk11_test::block_of_messages({vesk11_test::reply_msg(0, 9)})},
                     &threw);
     EXPECT_EQ(out, "param_result     0 (0x0)\nparam_data_int   7 (0x7)\n"
                    "param_data_float 0.000000 (0x1.cp-147)\n");

@@ -68,7 +68,8 @@ int main(int argc, char** argv)
     if (_T_answer_alone(argc, argv, &status))
         return status;
     const cli_request request = cli_request::create(argc, argv, nullptr);
-    log_guard logGuard(request.getLogName().c_str(), request.getLogLevel(), 0);
+    // On a terminal every failure also shows there; scripts still see an empty standard error.
+    log_guard logGuard(request.getLogName().c_str(), request.getLogLevel(), kLOG2_FLAG_ECHO_TTY);
     cli_response response = cli_response::fail_internal("FAIL\n", "");
     // The sensor API is gone, and the serial line closed, before the response is written.
     try

@@ -19,6 +19,8 @@ constexpr uint16_t kUAT4_REPLY_UDT_INDEX = 0x4279;
 constexpr uint16_t kUAT4_REPLY_MSG1_UDT_INDEX = 0x4278;
 constexpr uint16_t kUAT4_REPLY_MSG3_UDT_INDEX = 0x427A;
 
+// Little-endian fields: Put writes 2 or 4 bytes at aOut, Get returns the value of the 2 or 4
+// bytes at aIn; BitsToF32 and F32ToBits return the same 32 bits seen as the other type.
 inline void Uat4__PutU16le(uint8_t* aOut, uint16_t aValue)
 {
     aOut[0] = static_cast<uint8_t>(aValue);

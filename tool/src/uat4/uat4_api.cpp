@@ -257,6 +257,7 @@ void api::exec(const std::string& anEdnpoint, int aToutMs)
         stop_req_ = true;
         break;
     case kEXCHANGE_NO_INPUT:
+    case kEXCHANGE_HUNG_UP:
         puts("fail: poll");
         LOG_WRITE(1, "fail: no input within %d ms", tout_ms_);
         handleDataEvent(kDATA_EVENT_DATA_ABSENT);
