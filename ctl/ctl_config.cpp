@@ -80,10 +80,15 @@ void _T_show_differences(ctl_output& aOutput, const std::vector<document_entry>&
         const ctl_item& item = aEntries[i].item;
         if (aValues[i] == aEntries[i].bits)
             continue;
-        const std::string sensorText = ValueText(item.value_type, aValues[i]);
-        const std::string fileText = ValueText(item.value_type, aEntries[i].bits);
         if (!aOutput.json())
-            aOutput.line(item.name + ": sensor " + sensorText + ", file " + fileText);
+        {
+            std::string text = item.name;
+            text += ": sensor ";
+            text += ValueText(item.value_type, aValues[i]);
+            text += ", file ";
+            text += ValueText(item.value_type, aEntries[i].bits);
+            aOutput.line(text);
+        }
         ctl_json difference = ItemJson(item);
         difference["sensor"] = ValueJson(item.value_type, aValues[i]);
         difference["file"] = ValueJson(item.value_type, aEntries[i].bits);

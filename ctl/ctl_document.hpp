@@ -22,7 +22,7 @@ namespace Vesk11Ctl
 
 constexpr const char* kDOCUMENT_FORMAT = "vesk11-config/1";
 // A document never comes near this; a file beyond it is refused before it is parsed.
-constexpr size_t kDOCUMENT_MAX_SIZE = 1024 * 1024;
+constexpr size_t kDOCUMENT_MAX_SIZE = size_t{1024} * 1024;
 
 struct document_entry
 {

@@ -22,6 +22,7 @@ namespace
 {
 
 constexpr mode_t kFILE_MODE = 0666;
+constexpr size_t kREAD_SIZE = 65536;
 
 [[noreturn]] void _T_input_failed(const std::string& aPath, int aError)
 {
@@ -87,7 +88,7 @@ std::string ReadInputFile(const std::string& aPath, std::size_t aMaxSize)
     if (fd < 0)
         _T_input_failed(aPath, errno);
     std::string text;
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(kREAD_SIZE);
     while (text.size() <= aMaxSize)
     {
         const ssize_t got = read(fd, buffer.data(), buffer.size());
