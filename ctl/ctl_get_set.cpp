@@ -41,19 +41,24 @@ assignment _T_assignment(const std::string& aWord)
     return value;
 }
 
+ctl_json _T_values_json(const std::vector<ctl_item>& aItems, const std::vector<uint32_t>& aValues)
+{
+    ctl_json values = ctl_json::array();
+    for (size_t i = 0; i < aValues.size(); ++i)
+    {
+        ctl_json value = ItemJson(aItems[i]);
+        value["value"] = ValueJson(aItems[i].value_type, aValues[i]);
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
 void _T_show(ctl_output& aOutput, const std::vector<ctl_item>& aItems,
              const std::vector<uint32_t>& aValues, bool aSaved)
 {
     if (aOutput.json())
     {
-        ctl_json values = ctl_json::array();
-        for (size_t i = 0; i < aValues.size(); ++i)
-        {
-            ctl_json value = ItemJson(aItems[i]);
-            value["value"] = ValueJson(aItems[i].value_type, aValues[i]);
-            values.push_back(std::move(value));
-        }
-        ctl_json report{{"values", std::move(values)}};
+        ctl_json report{{"values", _T_values_json(aItems, aValues)}};
         if (aSaved)
             report["saved"] = true;
         aOutput.emit(report);
@@ -98,7 +103,16 @@ int RunSet(const ctl_options& aOptions, ctl_output& aOutput)
     for (const assignment& value : assignments)
     {
         aOutput.progress(items.size() + 1, total, value.item.name);
-        link.write(value.item, value.bits);
+        try
+        {
+            link.write(value.item, value.bits);
+        }
+        catch (const ctl_error& x)
+        {
+            // What was written before stays written: the report says so.
+            ctl_json report{{"values", _T_values_json(items, values)}};
+            throw x.withReport(std::move(report));
+        }
         items.push_back(value.item);
         values.push_back(value.bits);
     }

@@ -119,7 +119,13 @@ void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWha
                         "the sensor on " + device + " sends nothing (" + aWhat + ", " + tries +
                             "): check power, A/B wiring and the device path");
     case kEXCHANGE_NO_REPLY:
-        LOG_WRITE(1, "fail: no reply within %d ms (%s)", aOutcome.deadline_ms, aWhat.c_str());
+        LOG_WRITE(1, "fail: no reply within %d ms (%s, sent:%d)", aOutcome.deadline_ms,
+                  aWhat.c_str(), aOutcome.sent ? 1 : 0);
+        // Queries go out only after an intact block: bytes without one never carried it.
+        if (!aOutcome.sent)
+            throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                            "no intact block from " + device + " (" + aWhat + ", " + tries +
+                                "): wrong speed, A/B swapped, or not this sensor");
         throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
                         "no reply from the sensor on " + device + " for " + aWhat + " (" + tries +
                             ")");

@@ -117,6 +117,22 @@ TEST_F(ctl_commands, set_writes_with_read_back_and_saves_on_request)
     EXPECT_EQ(run.out, "param_x  2000/50  1\n") << "-q leaves the confirmation out";
 }
 
+// A write that fails ends the run; the values written before it stay, and the report says so.
+TEST_F(ctl_commands, set_stops_at_a_refused_write_and_reports_what_was_written)
+{
+    start_sim([] {
+        sim_options opts = options(5);
+        opts.refuse_set = 2;
+        return opts;
+    }());
+    const cli_result run = ctl({"--json", "set", "param_x=2", "param_y=3", "param_z=4"});
+    EXPECT_EQ(run.status, 76);
+    EXPECT_EQ(json_of(run), nlohmann::json::parse(R"json({
+        "error": {"kind": "refused", "message": "the sensor refused param_y = 3 (result 8)"},
+        "values": [{"name": "param_x", "group": 2000, "id": 50, "value": 2.0}]})json"));
+    EXPECT_EQ(queries_of(4).size(), 2u) << "nothing after the refusal";
+}
+
 TEST_F(ctl_commands, dump_writes_the_document_to_stdout_or_whole_to_a_file)
 {
     cli_result run = ctl({"dump"});
@@ -301,6 +317,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         {"no such device", nullptr, {"info", "-d", "/nonexistent/tty"}, 69, "unavailable", "cannot open /nonexistent/tty (missing, locked"},
         {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
         {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
+        {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no intact block from "},
         {"output folder missing", nullptr, {"dump", "-o", "/nonexistent/d.json"}, 73, "output", "cannot write /nonexistent/d.json (create): No such file or directory"},
         {"line hung up", [](sim_options& o) { o.hangup_after_query = true; }, {"get", "param_x"}, 74, "io", "/dev/pts/"},
         {"refused", [](sim_options& o) { o.force_result = 3; }, {"get", "param_x"}, 76, "refused", "the sensor refused to read param_x (result 3)"},
