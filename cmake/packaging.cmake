@@ -7,7 +7,7 @@ set(VESK11_RELEASE_DATE "2026-12-07")
 # Man pages carry the version and release date, then are compressed as Debian's policy asks
 # (gzip -n keeps the archive reproducible: no name or time stamp inside).
 find_program(VESK11_GZIP gzip REQUIRED)
-set(VESK11_MAN_PAGES vesk11-cli.1 vesk11-sim.1)
+set(VESK11_MAN_PAGES vesk11-cli.1 vesk11-ctl.1 vesk11-sim.1)
 set(VESK11_MAN_OUTPUTS)
 foreach(page IN LISTS VESK11_MAN_PAGES)
   set(roff ${PROJECT_BINARY_DIR}/man/${page})
@@ -22,9 +22,11 @@ endforeach()
 add_custom_target(vesk11_man ALL DEPENDS ${VESK11_MAN_OUTPUTS})
 install(FILES ${VESK11_MAN_OUTPUTS} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(FILES ${PROJECT_SOURCE_DIR}/completion/vesk11-cli.bash
-  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
-  RENAME vesk11-cli)
+foreach(program IN ITEMS vesk11-cli vesk11-ctl)
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.bash
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+    RENAME ${program})
+endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -40,6 +42,11 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "low-power mode, reboot and flash configuration. It speaks the sensor's UAT v4\n"
   "parameter protocol in checksummed block frames at 115200 baud, prints the reply and\n"
   "exits 0 only when the sensor answered with result code 0.\n"
+  "\n"
+  "vesk11-ctl keeps a sensor's whole configuration as code: identity, reads and\n"
+  "verified writes by name, a JSON configuration document to dump, compare and apply\n"
+  "(only the differences, each read back, rolled back on any failure, saved to flash\n"
+  "only when something changed), over one link session per command.\n"
   "\n"
   "vesk11-sim, a virtual sensor on a pseudo-terminal, is included for trying the tool,\n"
   "writing scripts against it and rehearsing failures without hardware.")

@@ -6,7 +6,8 @@
 // interleave inside a line. The log never makes its caller wait: every descriptor is non-blocking,
 // a record that cannot be written at once is dropped, and the number dropped is told by a record
 // of its own as soon as one can be written. Under kLOG2_FLAG_ECHO_TTY, level-1 records are also
-// shown on standard error when it is a terminal. Nothing ever goes to standard output.
+// shown on standard error when it is a terminal; under kLOG2_FLAG_ECHO_ALL every record kept is,
+// whatever standard error is. Nothing ever goes to standard output.
 #include "log.h"
 #include "syslog_sink.hpp"
 
@@ -43,7 +44,8 @@ struct log_state
     int max_level = 0;
     int fd = -1;        // the file, or standard error's terminal when there is no syslog
     int syslog_fd = -1;
-    int echo_fd = -1;   // standard error's terminal, for the echo of level-1 records
+    int echo_fd = -1;   // standard error, for the echo of level-1 records (or of all)
+    bool echo_all = false;
     bool fd_is_terminal = false; // fd is the fallback terminal: it shows failures only
     unsigned long dropped = 0;
     int drop_errno = 0; // why the last of them was dropped
@@ -190,6 +192,16 @@ int _T_open_terminal()
     return open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }
 
+// Standard error opened anew and non-blocking, whatever it is: its terminal, or the file or pipe
+// behind it (appending, so that a shared file is never overwritten); -1 when it cannot be.
+int _T_open_stderr()
+{
+    const int terminal = _T_open_terminal();
+    if (terminal >= 0)
+        return terminal;
+    return open("/proc/self/fd/2", O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
 bool _T_same_file(int aFd, int aOtherFd)
 {
     struct stat one{};
@@ -215,8 +227,14 @@ void _T_open_sinks(log_state& aState, int aFlags)
         aState.fd = _T_open_terminal();
         aState.fd_is_terminal = aState.fd >= 0;
     }
-    // Records that already reach the terminal are not shown twice.
-    if ((aFlags & kLOG2_FLAG_ECHO_TTY) != 0 && !_T_same_file(aState.fd, STDERR_FILENO))
+    // Under the echo of all records the fallback terminal shows them all itself.
+    aState.echo_all = (aFlags & kLOG2_FLAG_ECHO_ALL) != 0;
+    // Records that already reach standard error are not shown twice.
+    if (_T_same_file(aState.fd, STDERR_FILENO))
+        return;
+    if (aState.echo_all)
+        aState.echo_fd = _T_open_stderr();
+    else if ((aFlags & kLOG2_FLAG_ECHO_TTY) != 0)
         aState.echo_fd = _T_open_terminal();
 }
 
@@ -259,7 +277,8 @@ LOG2_API void LogWrite(const char* aFile, unsigned long long aLine, const char* 
     log_state& state = _T_state();
     std::lock_guard<std::mutex> lock(state.mutex);
     // A person at the terminal wants to see what failed, not the trace of every step.
-    const int maxLevel = state.fd_is_terminal ? std::min(state.max_level, 2) : state.max_level;
+    const int maxLevel = state.fd_is_terminal && !state.echo_all ? std::min(state.max_level, 2)
+                                                                  : state.max_level;
     if (!state.opened || aLevel > maxLevel || !aFormat)
         return;
     char message[kMESSAGE_SIZE];
@@ -277,7 +296,7 @@ LOG2_API void LogWrite(const char* aFile, unsigned long long aLine, const char* 
         state.drop_errno = errno;
         ++state.dropped;
     }
-    if (aLevel == 1 && state.echo_fd >= 0)
+    if ((aLevel == 1 || state.echo_all) && state.echo_fd >= 0)
         _T_echo(state, message);
 }
 
@@ -291,6 +310,7 @@ LOG2_API void LogClose(void)
     _T_close(state.fd);
     _T_close(state.syslog_fd);
     _T_close(state.echo_fd);
+    state.echo_all = false;
     state.fd_is_terminal = false;
     state.opened = false;
 }

@@ -11,7 +11,10 @@ enum
 {
     // Level-1 records are also written to standard error as "<name>: <message>", when and only
     // when standard error is a terminal (and does not already show the records themselves).
-    kLOG2_FLAG_ECHO_TTY = 1
+    kLOG2_FLAG_ECHO_TTY = 1,
+    // Every record kept is also written to standard error as "<name>: <message>", whatever
+    // standard error is (a terminal, a file, a pipe), without ever waiting for it.
+    kLOG2_FLAG_ECHO_ALL = 2
 };
 
 // Opens the log under aName (control characters become blanks); records whose level is above

@@ -1,11 +1,13 @@
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "uat11.h"
+#include "uat11_names.h"
 
 namespace
 {
@@ -144,6 +146,118 @@ TEST(uat11, named_edge_cases)
 
     Uat11__InitCommandResetRamConf(&action, 2000);
     EXPECT_EQ(action.param.value_i32, 2000);
+}
+
+bool _T_same_action(const uat4_action_t& aOne, const uat4_action_t& aOther)
+{
+    return aOne.type == aOther.type && aOne.param.group == aOther.param.group &&
+           aOne.param.array == aOther.param.array && aOne.param.array_dim0 == aOther.param.array_dim0 &&
+           aOne.param.array_dim1 == aOther.param.array_dim1 &&
+           aOne.param.value_type == aOther.param.value_type &&
+           Uat4__F32ToBits(aOne.param.value_f32) == Uat4__F32ToBits(aOther.param.value_f32);
+}
+
+// Every initialiser of the catalogue has one name, of its kind and value type, and the name's
+// read or write query is the very action the initialiser builds; power_mode is the one name
+// beyond it.
+TEST(Uat11Names, EveryCatalogueEntryHasANameOfItsKind)
+{
+    const std::vector<catalogue_entry> catalogue = _T_catalogue();
+    EXPECT_EQ(Uat11Names__Count(), catalogue.size() + 1);
+    for (const catalogue_entry& entry : catalogue)
+    {
+        SCOPED_TRACE(entry.name);
+        const uat11_name* name = Uat11Names__FindId(entry.group, entry.array);
+        ASSERT_NE(name, nullptr);
+        EXPECT_EQ(Uat11Names__Find(name->name), name);
+        EXPECT_EQ(name->value_type, entry.value_type);
+        uat4_action_t expected{};
+        entry.init(&expected);
+        uat4_action_t action{};
+        switch (entry.type)
+        {
+        case kUAT4_ACTION_GET_STATUS:
+            EXPECT_EQ(name->kind, kUAT11_KIND_STATUS);
+            Uat11Names__InitRead(&action, name->group, name->array, name->value_type);
+            break;
+        case kUAT4_ACTION_SET_GET_PARAM:
+            EXPECT_EQ(name->kind, kUAT11_KIND_PARAM);
+            Uat11Names__InitWrite(&action, name->group, name->array, name->value_type,
+                                  entry.value_bits);
+            break;
+        default:
+            EXPECT_EQ(name->kind, kUAT11_KIND_COMMAND);
+            action = expected;
+        }
+        EXPECT_TRUE(_T_same_action(action, expected));
+    }
+    std::set<std::string> names;
+    for (size_t i = 0; i < Uat11Names__Count(); ++i)
+        EXPECT_TRUE(names.insert(Uat11Names__At(i)->name).second) << Uat11Names__At(i)->name;
+    EXPECT_EQ(Uat11Names__At(Uat11Names__Count()), nullptr);
+}
+
+TEST(Uat11Names, NamesGivenInTheIssueAndReadsOfParameters)
+{
+    struct known_name
+    {
+        const char* name;
+        uint16_t group;
+        uint16_t array;
+    };
+    const known_name known[] = {
+        {"speed_limit_3_max", 2000, 456}, {"hw_serial", 2003, 9}, {"temperature", 2003, 26},
+        {"power_mode", 2000, 104},        {"param_x", 2000, 50},  {"param_yz", 2000, 55},
+    };
+    for (const known_name& entry : known)
+    {
+        SCOPED_TRACE(entry.name);
+        const uat11_name* name = Uat11Names__Find(entry.name);
+        ASSERT_NE(name, nullptr);
+        EXPECT_EQ(name->group, entry.group);
+        EXPECT_EQ(name->array, entry.array);
+    }
+    EXPECT_EQ(Uat11Names__Find(nullptr), nullptr);
+    EXPECT_EQ(Uat11Names__Find("Param_X"), nullptr);
+    EXPECT_EQ(Uat11Names__FindId(2000, 77), nullptr);
+    uat4_action_t action{};
+    Uat11Names__InitRead(&action, 2000, 456, kUAT4_VALUE_F32);
+    EXPECT_EQ(action.type, kUAT4_ACTION_GET_PARAM);
+    EXPECT_EQ(action.param.value_type, kUAT4_VALUE_F32);
+    Uat11Names__InitRead(&action, 2000, 104, kUAT4_VALUE_I32);
+    EXPECT_EQ(action.type, kUAT4_ACTION_GET_PARAM);
+    EXPECT_EQ(action.param.value_type, kUAT4_VALUE_I32);
+    Uat11Names__InitRead(&action, 2003, 77, kUAT4_VALUE_F32);
+    EXPECT_EQ(action.type, kUAT4_ACTION_GET_STATUS);
+    EXPECT_EQ(action.param.value_type, kUAT4_VALUE_F32);
+}
+
+TEST(Uat11Names, NearestNameIsSuggestedOnlyWhenNear)
+{
+    const std::vector<std::pair<const char*, const char*>> cases = {
+        {"temprature", "temperature"},            // a letter missing
+        {"speed_limit_3_mxa", "speed_limit_3_max"}, // neighbours swapped
+        {"speed_limit_6_max", "speed_limit_1_max"}, // a tie: the first in table order
+        {"hwserial", "hw_serial"},
+        {"param_x", "param_x"},
+        {"PARAM_X", nullptr}, // every letter differs
+        {"", nullptr},
+        {"frobnicate", nullptr},
+        {"speed_limit_3_max_speed_limit_3_max_speed_limit_3_max_speed_limit", nullptr}, // 65
+    };
+    for (const auto& entry : cases)
+    {
+        SCOPED_TRACE(entry.first);
+        const uat11_name* nearest = Uat11Names__Nearest(entry.first);
+        if (entry.second == nullptr)
+            EXPECT_EQ(nearest, nullptr) << nearest->name;
+        else
+        {
+            ASSERT_NE(nearest, nullptr);
+            EXPECT_STREQ(nearest->name, entry.second);
+        }
+    }
+    EXPECT_EQ(Uat11Names__Nearest(nullptr), nullptr);
 }
 
 } // namespace

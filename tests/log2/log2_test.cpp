@@ -1,4 +1,5 @@
 #include <chrono>
+#include <fstream>
 #include <csignal>
 #include <functional>
 #include <future>
@@ -537,6 +538,71 @@ TEST(log2, echo_to_a_stalled_terminal_returns_at_once)
     auto records = capture.records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, "stalled");
+}
+
+// Under kLOG2_FLAG_ECHO_ALL every record kept is also shown as "<name>: <message>" on standard
+// error, whatever it is; a pipe nobody reads costs the echo, not time.
+TEST(Log2, EveryRecordIsEchoedOnAnyStandardErrorUnderEchoAll)
+{
+    pty_pair terminal(pty_mode_t::kRAW);
+    char pattern[] = "/tmp/vesk11-stderr-XXXXXX";
+    const int plainFile = mkstemp(pattern);
+    ASSERT_GE(plainFile, 0);
+    ASSERT_EQ(write(plainFile, "kept\n", 5), 5);
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK), 0);
+    const std::string piece(4096, 'x');
+    while (write(pipeFds[1], piece.data(), piece.size()) > 0)
+    {
+    }
+    struct echo_all_case
+    {
+        const char* setting;
+        int fd;
+        std::function<std::string()> shown;
+        std::vector<std::string> lines;
+    };
+    const std::vector<echo_all_case> cases = {
+        {"terminal", terminal.slave(), [&] { return _T_terminal_text(terminal); },
+         {"all: failure", "all: trace"}},
+        {"plain file, appended to", plainFile,
+         [&] {
+             std::ifstream in(pattern);
+             std::stringstream text;
+             text << in.rdbuf();
+             return text.str();
+         },
+         {"kept", "all: failure", "all: trace"}},
+        {"full pipe", pipeFds[1], [] { return std::string(); }, {}},
+    };
+    char logPattern[] = "/tmp/vesk11-log-XXXXXX";
+    const int logFd = mkstemp(logPattern);
+    ASSERT_GE(logFd, 0);
+    close(logFd);
+    scoped_env file("LOG2_FILE", logPattern);
+    for (const echo_all_case& setting : cases)
+    {
+        SCOPED_TRACE(setting.setting);
+        {
+            scoped_stderr redirect(setting.fd);
+            LogOpen2("all", 4, kLOG2_FLAG_ECHO_ALL);
+            EXPECT_TRUE(_T_returns_at_once(
+                [] {
+                    LogWrite(__FILE__, 1, "f", 1, "failure");
+                    LogWrite(__FILE__, 2, "f", 4, "trace");
+                    LogWrite(__FILE__, 3, "f", 5, "above the level");
+                },
+                [&] { _T_drain(pipeFds[0]); }));
+            LogClose();
+        }
+        EXPECT_EQ(_T_lines(setting.shown()), setting.lines);
+    }
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    EXPECT_EQ(read_log_file(logPattern).size(), 6u) << "the file keeps every record";
+    close(plainFile);
+    unlink(pattern);
+    unlink(logPattern);
 }
 
 } // namespace

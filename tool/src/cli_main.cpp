@@ -8,33 +8,16 @@
 #include <string>
 #include <utility>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "cli.hpp"
 #include "cli_handler.hpp"
 #include "exceptions.hpp"
 #include "log.h"
 #include "log.hpp"
+#include "std_descriptors.hpp"
 #include "uat4/api.hpp"
 
 namespace
 {
-
-// A closed standard descriptor would be taken by the next open: the device, whose line would then
-// receive what the tool prints.
-void _T_fill_std_descriptors()
-{
-    for (int fd = 0; fd <= 2; ++fd)
-    {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
-        {
-            const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-            if (null != fd && null >= 0)
-                close(null); // cannot happen while fd is the lowest free descriptor
-        }
-    }
-}
 
 // Output that did not reach its reader is a failure, whatever the sensor said. The streams share
 // the C library's buffers, so flushing those flushes everything.
@@ -78,7 +61,7 @@ int main(int argc, char** argv)
     using namespace Orvo::Support;
     using namespace Orvo::Support::Vesk11Cli;
 
-    _T_fill_std_descriptors();
+    FillStdDescriptors();
     // A reader that went away shows as a write error, which fails the run, not as a silent death.
     std::signal(SIGPIPE, SIG_IGN);
     int status = 0;

@@ -1,7 +1,7 @@
-// End-to-end harness: vesk11-cli as a child process with an environment of its own, and the
-// simulated sensor on a pseudo-terminal whose settings are checked after every run.
-// VESK11_TEST_WRAPPER ("valgrind -q --error-exitcode=1 ...") runs the tool under that command,
-// found on PATH; time limits then widen by wrapper_allowance_ms().
+// End-to-end harness: vesk11-cli (or another program of the project) as a child process with an
+// environment of its own, and the simulated sensor on a pseudo-terminal whose settings are
+// checked after every run. VESK11_TEST_WRAPPER ("valgrind -q --error-exitcode=1 ...") runs the
+// program under that command, found on PATH; time limits then widen by wrapper_allowance_ms().
 #ifndef VESK11_TESTS_TOOL_CLI_CHILD_HPP
 #define VESK11_TESTS_TOOL_CLI_CHILD_HPP
 
@@ -78,20 +78,21 @@ inline std::string read_file(const std::string& aPath)
     return text.str();
 }
 
-// One run of the tool. aEnv ("NAME=value" entries) is its whole environment, apart from the
-// sanitizer options of the test process and LOG2_FILE, which is a temp file read back by wait()
-// unless aEnv names one itself. Standard output goes to a temp file read back by wait(), or to
-// aStdout when given ("" leaves it closed); standard error likewise to a temp file, or to the
-// descriptor aStderrFd (a terminal, say).
+// One run of the program aBinary (the tool unless told). aEnv ("NAME=value" entries) is its whole
+// environment, apart from the sanitizer options of the test process and LOG2_FILE, which is a
+// temp file read back by wait() unless aEnv names one itself. Standard output goes to a temp file
+// read back by wait(), or to aStdout when given ("" leaves it closed); standard error likewise to
+// a temp file, or to the descriptor aStderrFd (a terminal, say).
 class cli_child
 {
   public:
     cli_child(const std::vector<std::string>& aArgs, std::vector<std::string> aEnv,
-              const char* aStdout = nullptr, int aStderrFd = -1)
+              const char* aStdout = nullptr, int aStderrFd = -1,
+              const char* aBinary = VESK11_CLI_BINARY)
         : out_path_(temp_file()), err_path_(temp_file()), log_path_(temp_file())
     {
         std::vector<std::string> args = wrapper_words();
-        args.push_back(VESK11_CLI_BINARY);
+        args.push_back(aBinary);
         args.insert(args.end(), aArgs.begin(), aArgs.end());
         if (std::none_of(aEnv.begin(), aEnv.end(),
                          [](const std::string& aEntry)
@@ -151,7 +152,7 @@ class cli_child
         {
             if (std::chrono::steady_clock::now() > watchdog)
             {
-                ADD_FAILURE() << "vesk11-cli still running past its watchdog: killed";
+                ADD_FAILURE() << "the child still running past its watchdog: killed";
                 kill(pid_, SIGKILL);
                 waitpid(pid_, &status, 0);
                 break;
@@ -161,15 +162,17 @@ class cli_child
         result.elapsed_ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                   std::chrono::steady_clock::now() - start_)
                                                   .count());
+        const pid_t pid = pid_;
         pid_ = -1;
         if (WIFEXITED(status))
             result.status = WEXITSTATUS(status);
         result.out = read_file(out_path_);
         result.err = read_file(err_path_);
-        // (a wrapper reports on standard error, which the tool never writes)
+        // A wrapper (valgrind) reports on standard error, each line behind "==<pid>==".
         if (!wrapper_words().empty())
         {
-            EXPECT_EQ(result.err, "") << "report of " << wrapper_words()[0];
+            EXPECT_EQ(result.err.find("==" + std::to_string(pid) + "=="), std::string::npos)
+                << "report of " << wrapper_words()[0] << ":\n" << result.err;
         }
         result.log = read_log_file(log_path_);
         return result;
@@ -209,9 +212,10 @@ inline bool wait_for_record(const cli_child& aChild, int aLevel, const std::stri
 }
 
 inline cli_result run_cli(const std::vector<std::string>& aArgs,
-                          const std::vector<std::string>& aEnv, const char* aStdout = nullptr)
+                          const std::vector<std::string>& aEnv, const char* aStdout = nullptr,
+                          const char* aBinary = VESK11_CLI_BINARY)
 {
-    cli_child child(aArgs, aEnv, aStdout);
+    cli_child child(aArgs, aEnv, aStdout, -1, aBinary);
     return child.wait();
 }
 

@@ -1,0 +1,182 @@
+#include "ctl_commands.hpp"
+
+#include <cstdint>
+
+#include "ctl_error.hpp"
+#include "ctl_file.hpp"
+#include "log.h"
+#include "uat11.h"
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Ctl
+{
+
+namespace
+{
+
+constexpr std::size_t kANY = SIZE_MAX;
+// The configuration commands act on every parameter group.
+constexpr uint32_t kALL_GROUPS = 0xFFFFFFFF;
+
+// clang-format off
+const command_def kCOMMANDS[] = {
+    {"info", "",
+     "Shows the sensor's identity: hardware serial, antenna, firmware, application version,\n"
+     "variant and type.",
+     0, 0, 0, RunInfo},
+    {"get", "NAME...",
+     "Reads values: status values and parameters, by name or GROUP/ID.",
+     0, 1, kANY, RunGet},
+    {"set", "NAME=VALUE... [--save]",
+     "Writes parameters, each read back and compared with the value written; --save then\n"
+     "saves the configuration to flash.",
+     kOPTION_SAVE, 1, kANY, RunSet},
+    {"dump", "[-o FILE]",
+     "Writes the sensor's configuration document to standard output, or to FILE (whole or\n"
+     "not at all).",
+     kOPTION_OUTPUT, 0, 0, RunDump},
+    {"diff", "FILE",
+     "Compares the sensor with the document FILE: one line per difference. Exit status 1\n"
+     "when they differ, 0 when they are equal.",
+     0, 1, 1, RunDiff},
+    {"apply", "FILE [--check] [--save]",
+     "Makes the sensor's configuration equal to the document FILE: writes only what differs,\n"
+     "each value read back; on any failure the values changed are written back as they were.\n"
+     "--check only tells what would change (exit status 1 if anything would); --save saves\n"
+     "to flash when something changed.",
+     kOPTION_SAVE | kOPTION_CHECK, 1, 1, RunApply},
+};
+// clang-format on
+
+const char* const kOPTIONS_TEXT =
+    "Options (before or after the command):\n"
+    "  -d, --device PATH   serial device of the sensor (default: $VESK11_CLI_ENDPOINT)\n"
+    "  -t, --timeout MS    longest wait for the sensor, 1..60000 (default: $VESK11_CLI_TOUT,\n"
+    "                      else 200)\n"
+    "  -r, --retries N     send a query again up to N times when no reply comes, 0..10\n"
+    "                      (default 2)\n"
+    "      --json          one JSON object on standard output, failures included\n"
+    "  -v, --verbose       log records also on standard error\n"
+    "  -q, --quiet         no progress and no confirmations\n"
+    "  -h, --help          this text; COMMAND --help: that command's\n"
+    "      --version       the version\n";
+
+std::string _T_option_name(unsigned aOption)
+{
+    switch (aOption)
+    {
+    case kOPTION_SAVE:
+        return "--save";
+    case kOPTION_CHECK:
+        return "--check";
+    default:
+        return "--output";
+    }
+}
+
+void _T_check_words(const command_def& aCommand, const ctl_options& aOptions)
+{
+    const std::size_t count = aOptions.words.size();
+    const std::string word = aCommand.word;
+    if (count < aCommand.min_words)
+        throw UsageError(word + " needs " + (aCommand.min_words == 1 ? "an argument" : "arguments") +
+                         ": " + word + " " + aCommand.synopsis);
+    if (count > aCommand.max_words)
+        throw UsageError(word + " takes " +
+                         (aCommand.max_words == 0 ? std::string("no arguments")
+                                                  : "one argument") +
+                         ", got '" + aOptions.words[aCommand.max_words] + "'");
+}
+
+} // namespace
+
+const command_def* FindCommand(const std::string& aWord)
+{
+    for (const command_def& command : kCOMMANDS)
+    {
+        if (aWord == command.word)
+            return &command;
+    }
+    return nullptr;
+}
+
+std::string UsageText()
+{
+    std::string text = "Usage: vesk11-ctl [OPTIONS] COMMAND [ARGS]\n"
+                       "A radar sensor's configuration as code, over its RS-485 line.\n\n"
+                       "Commands:\n";
+    for (const command_def& command : kCOMMANDS)
+        text += "  " + std::string(command.word) + " " + command.synopsis + "\n";
+    text += "\nNames: the catalogue's names (param_x, power_mode, hw_serial, ...) or GROUP/ID;\n"
+            "an identifier outside the catalogue needs its type, GROUP/ID:f32 or GROUP/ID:i32.\n\n";
+    return text + kOPTIONS_TEXT;
+}
+
+std::string CommandHelp(const command_def& aCommand)
+{
+    return "Usage: vesk11-ctl [OPTIONS] " + std::string(aCommand.word) + " " + aCommand.synopsis +
+           "\n" + aCommand.help + "\n\n" + kOPTIONS_TEXT;
+}
+
+int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput)
+{
+    for (unsigned option : {kOPTION_SAVE, kOPTION_CHECK, kOPTION_OUTPUT})
+    {
+        if ((aOptions.given & option) != 0 && (aCommand.options & option) == 0)
+            throw UsageError(_T_option_name(option) + " is not an option of " + aCommand.word);
+    }
+    _T_check_words(aCommand, aOptions);
+    return aCommand.run(aOptions, aOutput);
+}
+
+std::vector<uint32_t> ReadValues(sensor_link& aLink, const std::vector<ctl_item>& aItems,
+                                 ctl_output& aOutput, std::size_t aDone, std::size_t aTotal)
+{
+    std::vector<uint32_t> values;
+    for (const ctl_item& item : aItems)
+    {
+        aOutput.progress(aDone + values.size() + 1, aTotal, item.name);
+        values.push_back(aLink.read(item));
+    }
+    return values;
+}
+
+config_document LoadDocument(const std::string& aPath)
+{
+    const std::string text = ReadInputFile(aPath, kDOCUMENT_MAX_SIZE);
+    try
+    {
+        config_document document = DocumentRead(text);
+        LOG_WRITE(3, "done: %s (%zu parameters)", aPath.c_str(), document.parameters.size());
+        return document;
+    }
+    catch (const ctl_error& x)
+    {
+        LOG_WRITE(1, "fail: %s <%s>", aPath.c_str(), x.message().c_str());
+        throw ctl_error(x.status(), x.kind(), aPath + ": " + x.message());
+    }
+}
+
+void SaveToFlash(sensor_link& aLink)
+{
+    uat4_action_t action{};
+    Uat11__InitCommandUpdateFlashConf(&action, kALL_GROUPS);
+    aLink.command(action, "saving to flash");
+}
+
+ctl_json ItemJson(const ctl_item& aItem)
+{
+    return ctl_json{{"name", aItem.name}, {"group", aItem.group}, {"id", aItem.array}};
+}
+
+link_settings LinkSettings(const ctl_options& aOptions)
+{
+    return link_settings{aOptions.device, aOptions.timeout_ms, aOptions.retries};
+}
+
+} // namespace Vesk11Ctl
+} // namespace Support
+} // namespace Orvo

@@ -1,0 +1,75 @@
+// The commands of vesk11-ctl: a table of command words, each with its synopsis, the options and
+// number of words it takes, and the function that carries it out.
+#ifndef VESK11_CTL_CTL_COMMANDS_HPP
+#define VESK11_CTL_CTL_COMMANDS_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ctl_document.hpp"
+#include "ctl_link.hpp"
+#include "ctl_options.hpp"
+#include "ctl_output.hpp"
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Ctl
+{
+
+// Carries out a command whose words and options were checked; returns the exit status of a run
+// that went as it should (0, or 1 for differences), throws ctl_error otherwise.
+typedef int (*command_fn)(const ctl_options& aOptions, ctl_output& aOutput);
+
+struct command_def
+{
+    const char* word;
+    const char* synopsis; // what follows the command word in the usage text
+    const char* help;     // what it does, a few lines
+    unsigned options;     // the command_option_t options it takes
+    std::size_t min_words;
+    std::size_t max_words;
+    command_fn run;
+};
+
+// The command named aWord, or null.
+const command_def* FindCommand(const std::string& aWord);
+
+// The text of --help: every command with its synopsis, and the options.
+std::string UsageText();
+// The text of COMMAND --help.
+std::string CommandHelp(const command_def& aCommand);
+
+// Checks the words and options given to the command (throws a usage error) and runs it.
+int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput);
+
+// The link settings the options give.
+link_settings LinkSettings(const ctl_options& aOptions);
+
+// Shared by the commands: the values of aItems, read one after another, progress shown as
+// aDone + i of aTotal.
+std::vector<uint32_t> ReadValues(sensor_link& aLink, const std::vector<ctl_item>& aItems,
+                                 ctl_output& aOutput, std::size_t aDone, std::size_t aTotal);
+// The document in the file aPath; throws ctl_error (66 unreadable, 65 bad document).
+config_document LoadDocument(const std::string& aPath);
+// Saves the whole configuration to flash (command 1000/344 for all groups).
+void SaveToFlash(sensor_link& aLink);
+// {"name", "group", "id"} of an item, to which a report adds its values.
+ctl_json ItemJson(const ctl_item& aItem);
+
+// The commands themselves.
+int RunInfo(const ctl_options& aOptions, ctl_output& aOutput);
+int RunGet(const ctl_options& aOptions, ctl_output& aOutput);
+int RunSet(const ctl_options& aOptions, ctl_output& aOutput);
+int RunDump(const ctl_options& aOptions, ctl_output& aOutput);
+int RunDiff(const ctl_options& aOptions, ctl_output& aOutput);
+int RunApply(const ctl_options& aOptions, ctl_output& aOutput);
+
+} // namespace Vesk11Ctl
+} // namespace Support
+} // namespace Orvo
+
+#endif

@@ -1,0 +1,214 @@
+#include "ctl_link.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "ctl_error.hpp"
+#include "ctl_value.hpp"
+#include "hex_format.hpp"
+#include "log.h"
+#include "transport_serial11.h"
+#include "transport_serial_types11.h"
+#include "uat11_names.h"
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Ctl
+{
+
+namespace
+{
+
+void _T_log_bytes(const char* aLabel, const exchange_note& aNote)
+{
+    char text[3 * kFRAME485_MAX_SIZE];
+    TextFormatHex(aNote.bytes, std::min(aNote.size, kFRAME485_MAX_SIZE), text);
+    LOG_WRITE(4, "data: %s <%s>", aLabel, text);
+}
+
+void _T_note(void* /*aArg*/, const exchange_note* aNote)
+{
+    switch (aNote->kind)
+    {
+    case kEXCHANGE_NOTE_TX:
+        _T_log_bytes("tx", *aNote);
+        break;
+    case kEXCHANGE_NOTE_RX:
+        _T_log_bytes("rx", *aNote);
+        break;
+    case kEXCHANGE_NOTE_ECHO:
+        LOG_WRITE(4, "data: echo of the query ignored");
+        break;
+    case kEXCHANGE_NOTE_FOREIGN:
+        LOG_WRITE(4, "data: reply for another parameter ignored (group:%u, array:%u)",
+                  static_cast<unsigned>(aNote->group), static_cast<unsigned>(aNote->array));
+        break;
+    }
+}
+
+bool _T_retried(exchange_status aStatus)
+{
+    return aStatus == kEXCHANGE_NO_REPLY || aStatus == kEXCHANGE_NO_INPUT;
+}
+
+com_transport_args _T_transport_args(const std::string& aDevice)
+{
+    com_transport_args args{};
+    if (aDevice.empty())
+        throw UsageError("no device: give --device PATH or set VESK11_CLI_ENDPOINT");
+    if (aDevice.size() >= sizeof args.endpoint_path)
+        throw UsageError("the device path is longer than " +
+                         std::to_string(sizeof args.endpoint_path - 1) + " characters");
+    std::memcpy(args.endpoint_path, aDevice.data(), aDevice.size());
+    return args;
+}
+
+} // namespace
+
+sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSettings))
+{
+    const com_transport_args args = _T_transport_args(settings_.device);
+    const exchange_config config{settings_.timeout_ms, nullptr, _T_note, nullptr,
+                                 signals_.waitMask(), signal_guard::stopSignal()};
+    if (Exchange__Open(&session_, &args, Transport__InitCom, &config) != kEXCHANGE_OPEN_DONE)
+    {
+        LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
+        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                        "cannot open " + settings_.device +
+                            " (missing, locked by another program, or not a serial line; "
+                            "the log tells which)");
+    }
+    LOG_WRITE(3, "done: Exchange__Open <%s>", settings_.device.c_str());
+}
+
+sensor_link::~sensor_link()
+{
+    Exchange__Close(session_);
+    LOG_WRITE(4, "done: Exchange__Close");
+}
+
+exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat)
+{
+    exchange_outcome outcome{};
+    for (int tries = 1;; ++tries)
+    {
+        Exchange__Query(session_, &aQuery, &outcome);
+        if (outcome.status == kEXCHANGE_ACCEPTED || outcome.status == kEXCHANGE_REFUSED ||
+            outcome.status == kEXCHANGE_READBACK_DIFFERS)
+            return outcome;
+        if (!_T_retried(outcome.status) || tries > settings_.retries)
+            fail(outcome, aWhat, tries);
+        LOG_WRITE(2, "fail: no reply for %s (damaged blocks:%u), sending it again (%d of %d)",
+                  aWhat.c_str(), outcome.damaged_blocks, tries + 1, settings_.retries + 1);
+    }
+}
+
+void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWhat,
+                       int aTries) const
+{
+    const std::string& device = settings_.device;
+    const std::string tries = std::to_string(aTries) + (aTries == 1 ? " try" : " tries");
+    switch (aOutcome.status)
+    {
+    case kEXCHANGE_NO_INPUT:
+        LOG_WRITE(1, "fail: no input within %d ms (%s)", settings_.timeout_ms, aWhat.c_str());
+        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                        "the sensor on " + device + " sends nothing (" + aWhat + ", " + tries +
+                            "): check power, A/B wiring and the device path");
+    case kEXCHANGE_NO_REPLY:
+        LOG_WRITE(1, "fail: no reply within %d ms (%s, sent:%d)", aOutcome.deadline_ms,
+                  aWhat.c_str(), aOutcome.sent ? 1 : 0);
+        // Queries go out only after an intact block: bytes without one never carried it.
+        if (!aOutcome.sent)
+            throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                            "no intact block from " + device + " (" + aWhat + ", " + tries +
+                                "): wrong speed, A/B swapped, or not this sensor");
+        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                        "no reply from the sensor on " + device + " for " + aWhat + " (" + tries +
+                            ")");
+    case kEXCHANGE_STOPPED:
+        LOG_WRITE(1, "fail: interrupted by signal %d", aOutcome.signal);
+        throw ctl_error(kEXIT_SOFTWARE, "interrupted",
+                        std::string("interrupted by ") + strsignal(aOutcome.signal) + " during " +
+                            aWhat);
+    case kEXCHANGE_LINK_LOST:
+    case kEXCHANGE_HUNG_UP:
+        LOG_WRITE(1, "fail: read data <connection lost> (status:%d)",
+                  static_cast<int>(aOutcome.status));
+        throw ctl_error(kEXIT_IOERR, "io", device + " hung up during " + aWhat);
+    default:
+        LOG_WRITE(1, "fail: line error <%s> (status:%d)", std::strerror(aOutcome.error),
+                  static_cast<int>(aOutcome.status));
+        throw ctl_error(kEXIT_IOERR, "io",
+                        "I/O error on " + device + " during " + aWhat + ": " +
+                            std::strerror(aOutcome.error));
+    }
+}
+
+uint32_t sensor_link::read(const ctl_item& aItem)
+{
+    uat4_action_t action{};
+    Uat11Names__InitRead(&action, aItem.group, aItem.array, aItem.value_type);
+    const exchange_outcome outcome = query(action, "reading " + aItem.name);
+    if (outcome.status != kEXCHANGE_ACCEPTED)
+    {
+        LOG_WRITE(1, "fail: %s refused (result:%u)", aItem.name.c_str(), outcome.result);
+        throw ctl_error(kEXIT_REFUSED, "refused",
+                        "the sensor refused to read " + aItem.name + " (result " +
+                            std::to_string(outcome.result) + ")");
+    }
+    LOG_WRITE(4, "done: %s = %s", aItem.name.c_str(),
+              ValueText(aItem.value_type, outcome.value_bits).c_str());
+    return outcome.value_bits;
+}
+
+void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
+{
+    uat4_action_t action{};
+    Uat11Names__InitWrite(&action, aItem.group, aItem.array, aItem.value_type, aBits);
+    const exchange_outcome outcome = query(action, "writing " + aItem.name);
+    const std::string written = ValueText(aItem.value_type, aBits);
+    if (outcome.status == kEXCHANGE_REFUSED)
+    {
+        LOG_WRITE(1, "fail: %s = %s refused (result:%u)", aItem.name.c_str(), written.c_str(),
+                  outcome.result);
+        throw ctl_error(kEXIT_REFUSED, "refused",
+                        "the sensor refused " + aItem.name + " = " + written + " (result " +
+                            std::to_string(outcome.result) + ")");
+    }
+    // The engine compares floats as numbers (-0 equals 0); the document wants the very bits.
+    if (outcome.status != kEXCHANGE_ACCEPTED || outcome.value_bits != aBits)
+    {
+        const std::string readBack = ValueText(aItem.value_type, outcome.value_bits);
+        LOG_WRITE(1, "fail: %s read back %s, written %s", aItem.name.c_str(), readBack.c_str(),
+                  written.c_str());
+        throw ctl_error(kEXIT_REFUSED, "readback",
+                        aItem.name + " read back " + readBack + " after writing " + written);
+    }
+    LOG_WRITE(3, "done: %s = %s", aItem.name.c_str(), written.c_str());
+}
+
+void sensor_link::command(const uat4_action_t& aCommand, const std::string& aWhat)
+{
+    const exchange_outcome outcome = query(aCommand, aWhat);
+    if (outcome.status != kEXCHANGE_ACCEPTED)
+    {
+        LOG_WRITE(1, "fail: %s refused (result:%u)", aWhat.c_str(), outcome.result);
+        throw ctl_error(kEXIT_REFUSED, "refused",
+                        "the sensor refused " + aWhat + " (result " +
+                            std::to_string(outcome.result) + ")");
+    }
+    LOG_WRITE(3, "done: %s", aWhat.c_str());
+}
+
+void sensor_link::resume()
+{
+    *signal_guard::stopSignal() = 0;
+}
+
+} // namespace Vesk11Ctl
+} // namespace Support
+} // namespace Orvo

@@ -1,0 +1,68 @@
+// One link session with the sensor for a whole command: opened once, queries one after another
+// (each sent again when no reply comes), the line's earlier settings put back at the end. Stop
+// signals are caught for the session's lifetime and end the query under way.
+#ifndef VESK11_CTL_CTL_LINK_HPP
+#define VESK11_CTL_CTL_LINK_HPP
+
+#include <cstdint>
+#include <string>
+
+#include "ctl_names.hpp"
+#include "exchange.h"
+#include "signal_guard.hpp"
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Ctl
+{
+
+struct link_settings
+{
+    std::string device;
+    int timeout_ms = 0;
+    int retries = 0; // sendings after the first, for a query with no reply
+};
+
+class sensor_link
+{
+  public:
+    // Opens the device; throws ctl_error: usage (no device, path too long) or unavailable.
+    explicit sensor_link(link_settings aSettings);
+    // Puts the line's settings back and closes it, on every path.
+    ~sensor_link();
+    sensor_link(const sensor_link&) = delete;
+    sensor_link& operator=(const sensor_link&) = delete;
+
+    // Runs aQuery, sending it again (up to the retries) while no reply comes. Returns the outcome
+    // of a reply (accepted, refused, read-back differs); throws ctl_error for everything else:
+    // unavailable (silent line, no reply), I/O error, interrupted. aWhat names it in messages.
+    exchange_outcome query(const uat4_action_t& aQuery, const std::string& aWhat);
+
+    // The value of aItem; throws ctl_error (refused) unless the sensor answered with result 0.
+    uint32_t read(const ctl_item& aItem);
+    // Writes aBits to aItem with read-back; throws ctl_error (refused) unless the sensor took it
+    // and the value read back has the very bits written.
+    void write(const ctl_item& aItem, uint32_t aBits);
+    // Carries out a command query; throws ctl_error (refused) on a non-zero result.
+    void command(const uat4_action_t& aCommand, const std::string& aWhat);
+
+    // Forgets a stop signal caught so far, so that a rollback can still run; a further signal
+    // stops it again.
+    static void resume();
+
+  private:
+    [[noreturn]] void fail(const exchange_outcome& aOutcome, const std::string& aWhat,
+                           int aTries) const;
+
+    signal_guard signals_;
+    link_settings settings_;
+    exchange_session* session_ = nullptr;
+};
+
+} // namespace Vesk11Ctl
+} // namespace Support
+} // namespace Orvo
+
+#endif

@@ -1,0 +1,109 @@
+// vesk11-ctl: a sensor's whole configuration as code.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+
+#include "ctl_commands.hpp"
+#include "ctl_error.hpp"
+#include "ctl_options.hpp"
+#include "ctl_output.hpp"
+#include "log.h"
+#include "log.hpp"
+#include "std_descriptors.hpp"
+
+namespace
+{
+
+using namespace Orvo::Support::Vesk11Ctl;
+
+constexpr int kLOG_LEVEL = 4;
+
+// Output that did not reach its reader fails the run, whatever the sensor said.
+int _T_finish(int aStatus)
+{
+    errno = 0;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout;
+    if (!failed)
+        return aStatus;
+    LOG_WRITE(1, "fail: standard output (%s)", std::strerror(errno != 0 ? errno : EIO));
+    std::cerr << "vesk11-ctl: cannot write standard output\n";
+    return aStatus == kEXIT_OK || aStatus == kEXIT_DIFFERS ? kEXIT_SOFTWARE : aStatus;
+}
+
+// --help, COMMAND --help and --version answer without a sensor; true when one was asked for.
+bool _T_answer_alone(const ctl_options& aOptions)
+{
+    if (aOptions.version)
+        std::cout << "vesk11-ctl " VESK11_VERSION "\n";
+    else if (aOptions.help && FindCommand(aOptions.command) != nullptr)
+        std::cout << CommandHelp(*FindCommand(aOptions.command));
+    else if (aOptions.help && aOptions.command.empty())
+        std::cout << UsageText();
+    else
+        return false;
+    return true;
+}
+
+int _T_run(const ctl_options& aOptions, ctl_output& aOutput)
+{
+    if (aOptions.command.empty())
+        throw UsageError("no command: give one of info, get, set, dump, diff, apply");
+    const command_def* command = FindCommand(aOptions.command);
+    if (command == nullptr)
+        throw UsageError("unknown command '" + aOptions.command + "'");
+    LOG_WRITE(4, "exec: %s", aOptions.command.c_str());
+    const int status = RunCommand(*command, aOptions, aOutput);
+    LOG_WRITE(3, "done: %s (status:%d)", aOptions.command.c_str(), status);
+    return status;
+}
+
+int _T_fail(ctl_output& aOutput, const ctl_error& aError)
+{
+    aOutput.error(aError, aError.report());
+    return aError.status();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Orvo::Support::FillStdDescriptors();
+    // A reader that went away shows as a write error, which fails the run, not as a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
+    ctl_options options;
+    try
+    {
+        options = ParseOptions(argc, argv);
+    }
+    catch (const ctl_error& x)
+    {
+        ctl_output output(WantsJson(argc, argv), false);
+        const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL, kLOG2_FLAG_ECHO_TTY);
+        LOG_WRITE(1, "fail: %s", x.message().c_str());
+        return _T_finish(_T_fail(output, x));
+    }
+    if (_T_answer_alone(options))
+        return _T_finish(kEXIT_OK);
+    const Orvo::Support::log_guard logGuard(
+        "vesk11-ctl", kLOG_LEVEL, options.verbose ? kLOG2_FLAG_ECHO_ALL : kLOG2_FLAG_ECHO_TTY);
+    ctl_output output(options.json, options.quiet);
+    int status = kEXIT_SOFTWARE;
+    try
+    {
+        status = _T_run(options, output);
+    }
+    catch (const ctl_error& x)
+    {
+        LOG_WRITE(1, "fail: %s", x.message().c_str());
+        status = _T_fail(output, x);
+    }
+    catch (const std::exception& x)
+    {
+        LOG_WRITE(1, "fail: exception <%s>", x.what());
+        status = _T_fail(output, ctl_error(kEXIT_SOFTWARE, "software", x.what()));
+    }
+    return _T_finish(status);
+}

@@ -1,0 +1,57 @@
+// The vesk11-ctl command line: options (before or after the command word) and the words.
+#ifndef VESK11_CTL_CTL_OPTIONS_HPP
+#define VESK11_CTL_CTL_OPTIONS_HPP
+
+#include <string>
+#include <vector>
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Ctl
+{
+
+// Options that only some commands take; a command lists those it accepts.
+enum command_option_t : unsigned
+{
+    kOPTION_SAVE = 1U << 0,
+    kOPTION_CHECK = 1U << 1,
+    kOPTION_OUTPUT = 1U << 2,
+};
+
+constexpr int kTIMEOUT_DEFAULT_MS = 200;
+constexpr int kTIMEOUT_MAX_MS = 60000;
+constexpr int kRETRIES_DEFAULT = 2;
+constexpr int kRETRIES_MAX = 10;
+
+struct ctl_options
+{
+    std::string command;            // the command word; empty when none was given
+    std::vector<std::string> words; // the words after it
+    std::string device;             // --device, else $VESK11_CLI_ENDPOINT; may be empty
+    int timeout_ms = kTIMEOUT_DEFAULT_MS;
+    int retries = kRETRIES_DEFAULT;
+    bool json = false;
+    bool verbose = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+    unsigned given = 0;  // the command_option_t options given
+    std::string output;  // -o FILE
+};
+
+// Parses argv[1..] with getopt_long (argv is permuted, as getopt_long does); defaults come from
+// VESK11_CLI_ENDPOINT and VESK11_CLI_TOUT. Throws a usage error (ctl_error) for an unknown
+// option, a missing or bad option value, or a bad VESK11_CLI_TOUT when --timeout is not given.
+ctl_options ParseOptions(int aArgc, char** aArgv);
+
+// Whether the command line asks for JSON output, judged without parsing it: lets a usage error
+// be reported in the form asked for.
+bool WantsJson(int aArgc, char* const* aArgv);
+
+} // namespace Vesk11Ctl
+} // namespace Support
+} // namespace Orvo
+
+#endif
