@@ -67,6 +67,7 @@ int RunSet(const ctl_options& aOptions, ctl_output& aOutput);
 int RunDump(const ctl_options& aOptions, ctl_output& aOutput);
 int RunDiff(const ctl_options& aOptions, ctl_output& aOutput);
 int RunApply(const ctl_options& aOptions, ctl_output& aOutput);
+int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput);
 
 } // namespace Vesk11Ctl
 } // namespace Support
