@@ -54,6 +54,12 @@ const command_def kCOMMANDS[] = {
      "summary with a verdict. Ends after N blocks, S seconds, or on SIGINT/SIGTERM. Exit status\n"
      "0 when an intact block was seen, 69 when none.",
      kOPTION_COUNT | kOPTION_DURATION | kOPTION_HEX, 0, 0, RunMonitor},
+    {"scan", "[DEVICE...] [--listen MS]",
+     "Finds sensors: listens on each device (default: /dev/serial/by-id/*, /dev/ttyUSB*,\n"
+     "/dev/ttyACM*, /dev/ttyS*), all at once, and only where an intact block came asks the\n"
+     "sensor who it is. Never writes to a device without one. Exit status 0 when a sensor\n"
+     "was found, 69 when none.",
+     kOPTION_LISTEN, 0, kANY, RunScan},
 };
 // clang-format on
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 
 #include "ctl_child.hpp"
 
@@ -13,6 +14,7 @@ namespace
 {
 
 using vesk11_test::cli_result;
+using Orvo::Support::Vesk11Sim::sim_options;
 
 std::vector<nlohmann::json> json_lines(const std::string& aOut)
 {
@@ -166,6 +168,48 @@ TEST_F(ctl_monitor, json_lines_are_complete_and_no_block_is_lost_at_a_1_ms_perio
     EXPECT_EQ(summary["damaged"], 0);
     EXPECT_EQ(summary["garbage_bytes"], 0);
     EXPECT_NEAR(summary["period_ms"]["mean"].get<double>(), 1.0, 0.2) << summary;
+}
+
+// Several simulators at once: healthy, silent, one locked by another process, plus /dev/null
+// and a regular file. Only the healthy one is asked anything; all in about one listen period.
+TEST(ctl_scan, finds_the_sensor_and_never_writes_where_no_block_came)
+{
+    sim_options healthy;
+    healthy.period_ms = 10;
+    sim_options silent = healthy;
+    silent.silent = true;
+    Orvo::Support::Vesk11Sim::sensor_sim good(healthy), quiet(silent), locked(healthy);
+    for (auto* sim : {&good, &quiet, &locked})
+        ASSERT_TRUE(sim->start()) << sim->error();
+    const int lockFd = open(locked.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(lockFd, 0);
+    ASSERT_EQ(flock(lockFd, LOCK_EX | LOCK_NB), 0);
+    const std::string file = vesk11_test::temp_file();
+    const cli_result run = vesk11_test::run_cli(
+        {"scan", "--listen", "500", "--json", good.path(), quiet.path(), locked.path(), "/dev/null", file}, {},
+        nullptr, VESK11_CTL_BINARY);
+    close(lockFd);
+    unlink(file.c_str());
+    EXPECT_EQ(run.status, 0) << run.err;
+    const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(report.contains("devices")) << run.out;
+    const char* const states[] = {"sensor", "no blocks", "busy (locked)", "not a serial port", "not a serial port"};
+    ASSERT_EQ(report["devices"].size(), 5u);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(report["devices"][i]["state"], states[i]) << i;
+    EXPECT_EQ(report["devices"][0]["hw_serial"], 10597059);
+    EXPECT_EQ(report["devices"][0]["firmware"], "11.4.2.7");
+    EXPECT_NEAR(report["devices"][0]["rate"].get<double>(), 100, 20);
+    EXPECT_FALSE(good.queries().empty());
+    EXPECT_TRUE(quiet.queries().empty()) << "a byte written to the silent line";
+    EXPECT_TRUE(locked.queries().empty());
+    // In parallel: one listen period and the identity queries, not five listen periods.
+    EXPECT_LT(run.elapsed_ms, vesk11_test::within_ms(1500));
+
+    const cli_result none = vesk11_test::run_cli({"scan", "--listen", "100", quiet.path()}, {}, nullptr,
+                                                 VESK11_CTL_BINARY);
+    EXPECT_EQ(none.status, 69) << none.err;
+    EXPECT_EQ(none.out, quiet.path() + "  no blocks\n");
 }
 
 } // namespace
