@@ -68,10 +68,15 @@ class line_watch
     void input() { stats_.input(_T_now_us()); }
     line_summary finish() const
     {
-        return stats_.finish(_T_now_us(), decoder_ != nullptr ? BlockDecoder11__Discarded(decoder_) : 0);
+        return stats_.finish(_T_now_us(), discarded() - joined_at_);
     }
 
   private:
+    uint64_t discarded() const
+    {
+        return decoder_ != nullptr ? BlockDecoder11__Discarded(decoder_) : 0;
+    }
+
     void take(uint8_t aStat, uint16_t aMsgIdent, const void* aData, uint8_t aSize)
     {
         if (done())
@@ -80,6 +85,12 @@ class line_watch
         if (aStat == kBLOCKDECODER11_STAT_INIT)
         {
             block_us_ = _T_now_us();
+            // The rest of a frame under way when the line was opened is no garbage.
+            if (blocks_ == 0 && !joined_)
+            {
+                joined_ = true;
+                joined_at_ = discarded();
+            }
             if (decoder_ != nullptr)
                 BlockRecord__TakeHead(&record_, decoder_);
         }
@@ -153,6 +164,8 @@ class line_watch
     block_record record_{};
     int64_t block_us_ = 0;
     long long blocks_ = 0;
+    bool joined_ = false;
+    uint64_t joined_at_ = 0;
 };
 
 ctl_json _T_period_json(const line_summary& aSum)
