@@ -17,21 +17,9 @@ description:
   - Needs C(vesk11-ctl) on the managed host, in C(PATH) or at I(ctl_path).
 version_added: "1.0.0"
 author: vesk11-cli maintainers
+extends_documentation_fragment:
+  - vesk11.sensor.link
 options:
-  device:
-    description: The sensor's serial device, for example C(/dev/ttyUSB0).
-    type: path
-    required: true
-  timeout:
-    description:
-      - The longest wait for input from the sensor in milliseconds, 1 to 60000.
-      - A query's reply is awaited ten times as long, and at least one second.
-    type: int
-    default: 200
-  retries:
-    description: How many times a query without a reply is sent again, 0 to 10.
-    type: int
-    default: 2
   parameters:
     description:
       - "The parameters to set, name to value, for example C(speed_limit_1_min: 12.5)."
@@ -53,9 +41,6 @@ options:
       - The hardware serial the sensor must have. When it has another, the task fails and
         nothing is written, which guards against a cable moved to the wrong port.
     type: int
-  ctl_path:
-    description: The C(vesk11-ctl) program to run; by default the one found in C(PATH).
-    type: path
 attributes:
   check_mode:
     support: full

@@ -17,24 +17,8 @@ description:
   - Needs C(vesk11-ctl) on the managed host, in C(PATH) or at I(ctl_path).
 version_added: "1.0.0"
 author: vesk11-cli maintainers
-options:
-  device:
-    description: The sensor's serial device, for example C(/dev/ttyUSB0).
-    type: path
-    required: true
-  timeout:
-    description:
-      - The longest wait for input from the sensor in milliseconds, 1 to 60000.
-      - A query's reply is awaited ten times as long, and at least one second.
-    type: int
-    default: 200
-  retries:
-    description: How many times a query without a reply is sent again, 0 to 10.
-    type: int
-    default: 2
-  ctl_path:
-    description: The C(vesk11-ctl) program to run; by default the one found in C(PATH).
-    type: path
+extends_documentation_fragment:
+  - vesk11.sensor.link
 attributes:
   check_mode:
     support: full
