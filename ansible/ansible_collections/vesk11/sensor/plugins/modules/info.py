@@ -82,8 +82,8 @@ def main():
     except CtlFailure as failure:
         module.fail_json(msg=failure.msg, changed=False)
     found = dict(sensor=document.get('sensor', {}), parameters=document.get('parameters', {}))
-    module.exit_json(changed=False, ansible_facts=dict(vesk11_sensor=dict(found, device=ctl.device)),
-                     **found)
+    facts = dict(vesk11_sensor=dict(found, device=ctl.device))
+    module.exit_json(changed=False, ansible_facts=facts, **found)
 
 
 if __name__ == '__main__':
