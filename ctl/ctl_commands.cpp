@@ -18,8 +18,6 @@ namespace
 {
 
 constexpr std::size_t kANY = SIZE_MAX;
-// The configuration commands act on every parameter group.
-constexpr uint32_t kALL_GROUPS = 0xFFFFFFFF;
 
 // clang-format off
 const command_def kCOMMANDS[] = {
@@ -48,6 +46,26 @@ const command_def kCOMMANDS[] = {
      "--check only tells what would change (exit status 1 if anything would); --save saves\n"
      "to flash when something changed.",
      kOPTION_SAVE | kOPTION_CHECK, 1, 1, RunApply},
+    {"save", "[GROUP]",
+     "Saves the configuration to flash: one parameter group, or all (0xFFFFFFFF, the default).",
+     0, 0, 1, RunSave},
+    {"reset-ram", "[GROUP]",
+     "Resets the configuration in RAM: one parameter group, or all (the default).",
+     0, 0, 1, RunResetRam},
+    {"reset-flash", "[GROUP]",
+     "Resets the configuration in flash: one parameter group, or all (the default).",
+     0, 0, 1, RunResetFlash},
+    {"reboot", "[--reboot-wait MS]",
+     "Reboots the sensor (the command is sent once) and waits for its first intact block after\n"
+     "the silence, at most MS milliseconds (default 10000); tells how long it was silent.\n"
+     "Exit status 69 when it is not back in time.",
+     kOPTION_REBOOT_WAIT, 0, 0, RunReboot},
+    {"low-power", "on|off",
+     "Turns low power on (power_mode 0) or off (power_mode 1), read back.",
+     0, 1, 1, RunLowPower},
+    {"command", "NAME|GROUP/ID VALUE",
+     "Sends a command with its 32-bit VALUE (decimal, or hexadecimal after 0x).",
+     0, 2, 2, RunSendCommand},
 };
 // clang-format on
 
@@ -59,6 +77,8 @@ const char* const kOPTIONS_TEXT =
     "  -r, --retries N     send a query again up to N times when no reply comes, 0..10\n"
     "                      (default 2)\n"
     "      --json          one JSON object on standard output, failures included\n"
+    "      --reboot-wait MS  reboot: longest wait for the sensor to come back, 1..600000\n"
+    "                      (default 10000)\n"
     "  -v, --verbose       log records also on standard error\n"
     "  -q, --quiet         no progress and no confirmations\n"
     "  -h, --help          this text; COMMAND --help: that command's\n"
@@ -72,6 +92,8 @@ std::string _T_option_name(unsigned aOption)
         return "--save";
     case kOPTION_CHECK:
         return "--check";
+    case kOPTION_REBOOT_WAIT:
+        return "--reboot-wait";
     default:
         return "--output";
     }
@@ -86,8 +108,10 @@ void _T_check_words(const command_def& aCommand, const ctl_options& aOptions)
                          ": " + word + " " + aCommand.synopsis);
     if (count > aCommand.max_words)
         throw UsageError(word + " takes " +
-                         (aCommand.max_words == 0 ? std::string("no arguments")
-                                                  : "one argument") +
+                         (aCommand.max_words == 0   ? std::string("no arguments")
+                          : aCommand.max_words == 1 ? "one argument"
+                                                    : std::to_string(aCommand.max_words) +
+                                                          " arguments") +
                          ", got '" + aOptions.words[aCommand.max_words] + "'");
 }
 
@@ -123,7 +147,7 @@ std::string CommandHelp(const command_def& aCommand)
 
 int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput)
 {
-    for (unsigned option : {kOPTION_SAVE, kOPTION_CHECK, kOPTION_OUTPUT})
+    for (unsigned option : {kOPTION_SAVE, kOPTION_CHECK, kOPTION_OUTPUT, kOPTION_REBOOT_WAIT})
     {
         if ((aOptions.given & option) != 0 && (aCommand.options & option) == 0)
             throw UsageError(_T_option_name(option) + " is not an option of " + aCommand.word);

@@ -92,6 +92,12 @@ sensor_link::~sensor_link()
 
 exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat)
 {
+    return query(aQuery, aWhat, settings_.retries);
+}
+
+exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat,
+                                    int aRetries)
+{
     exchange_outcome outcome{};
     for (int tries = 1;; ++tries)
     {
@@ -99,10 +105,10 @@ exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::stri
         if (outcome.status == kEXCHANGE_ACCEPTED || outcome.status == kEXCHANGE_REFUSED ||
             outcome.status == kEXCHANGE_READBACK_DIFFERS)
             return outcome;
-        if (!_T_retried(outcome.status) || tries > settings_.retries)
+        if (!_T_retried(outcome.status) || tries > aRetries)
             fail(outcome, aWhat, tries);
         LOG_WRITE(2, "fail: no reply for %s (damaged blocks:%u), sending it again (%d of %d)",
-                  aWhat.c_str(), outcome.damaged_blocks, tries + 1, settings_.retries + 1);
+                  aWhat.c_str(), outcome.damaged_blocks, tries + 1, aRetries + 1);
     }
 }
 
@@ -193,13 +199,39 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
 
 void sensor_link::command(const uat4_action_t& aCommand, const std::string& aWhat)
 {
-    const exchange_outcome outcome = query(aCommand, aWhat);
-    if (outcome.status != kEXCHANGE_ACCEPTED)
+    judgeCommand(query(aCommand, aWhat), aWhat);
+}
+
+void sensor_link::commandOnce(const uat4_action_t& aCommand, const std::string& aWhat)
+{
+    judgeCommand(query(aCommand, aWhat, 0), aWhat);
+}
+
+uint32_t sensor_link::awaitBlock(int aMaxMs, const std::string& aWhat)
+{
+    exchange_outcome outcome{};
+    Exchange__AwaitBlock(session_, aMaxMs, &outcome);
+    if (outcome.status == kEXCHANGE_NO_REPLY)
     {
-        LOG_WRITE(1, "fail: %s refused (result:%u)", aWhat.c_str(), outcome.result);
+        LOG_WRITE(1, "fail: no intact block within %d ms (%s)", aMaxMs, aWhat.c_str());
+        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                        "the sensor on " + settings_.device + " sent no intact block within " +
+                            std::to_string(aMaxMs) + " ms (" + aWhat + ")");
+    }
+    if (outcome.status != kEXCHANGE_ACCEPTED)
+        fail(outcome, aWhat, 1);
+    LOG_WRITE(3, "done: %s (silent:%u ms)", aWhat.c_str(), outcome.silent_ms);
+    return outcome.silent_ms;
+}
+
+void sensor_link::judgeCommand(const exchange_outcome& aOutcome, const std::string& aWhat) const
+{
+    if (aOutcome.status != kEXCHANGE_ACCEPTED)
+    {
+        LOG_WRITE(1, "fail: %s refused (result:%u)", aWhat.c_str(), aOutcome.result);
         throw ctl_error(kEXIT_REFUSED, "refused",
                         "the sensor refused " + aWhat + " (result " +
-                            std::to_string(outcome.result) + ")");
+                            std::to_string(aOutcome.result) + ")");
     }
     LOG_WRITE(3, "done: %s", aWhat.c_str());
 }

@@ -24,6 +24,7 @@ enum long_only_t : int
     kLONG_SAVE,
     kLONG_CHECK,
     kLONG_VERSION,
+    kLONG_REBOOT_WAIT,
 };
 
 // '+' is not given: options may follow the command word. ':' first: a missing value is told
@@ -42,6 +43,7 @@ const option kLONG_OPTIONS[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kLONG_VERSION},
+    {"reboot-wait", required_argument, nullptr, kLONG_REBOOT_WAIT},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -107,6 +109,10 @@ void _T_take(int aOption, ctl_options* aOptions, bool* aTimeoutGiven)
         break;
     case kLONG_VERSION:
         aOptions->version = true;
+        break;
+    case kLONG_REBOOT_WAIT:
+        aOptions->reboot_wait_ms = _T_bounded(optarg, 1, kREBOOT_WAIT_MAX_MS, "--reboot-wait");
+        aOptions->given |= kOPTION_REBOOT_WAIT;
         break;
     default:
         break;

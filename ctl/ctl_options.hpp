@@ -18,12 +18,15 @@ enum command_option_t : unsigned
     kOPTION_SAVE = 1U << 0,
     kOPTION_CHECK = 1U << 1,
     kOPTION_OUTPUT = 1U << 2,
+    kOPTION_REBOOT_WAIT = 1U << 3,
 };
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
 constexpr int kTIMEOUT_MAX_MS = 60000;
 constexpr int kRETRIES_DEFAULT = 2;
 constexpr int kRETRIES_MAX = 10;
+constexpr int kREBOOT_WAIT_DEFAULT_MS = 10000;
+constexpr int kREBOOT_WAIT_MAX_MS = 600000;
 
 struct ctl_options
 {
@@ -32,6 +35,7 @@ struct ctl_options
     std::string device;             // --device, else $VESK11_CLI_ENDPOINT; may be empty
     int timeout_ms = kTIMEOUT_DEFAULT_MS;
     int retries = kRETRIES_DEFAULT;
+    int reboot_wait_ms = kREBOOT_WAIT_DEFAULT_MS;
     bool json = false;
     bool verbose = false;
     bool quiet = false;

@@ -36,6 +36,7 @@ struct exchange_outcome
     int deadline_ms;         // the deadline this query had
     uint32_t damaged_blocks; // blocks with a bad body checksum after the query went out
     bool sent;               // whether the query went out
+    uint32_t silent_ms;      // Exchange__AwaitBlock: the line's silence before the block
 };
 
 enum exchange_note_kind : uint8_t
@@ -95,6 +96,14 @@ exchange_open_status Exchange__Open(exchange_session** aSession, const com_trans
 // later query of the session ends the same way at once, without touching the line. Records the codec's assertion of the accepted reply.
 void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
                      exchange_outcome* aOutcome);
+
+// Sends nothing and waits up to aMaxMs (0 to 600000) for the next intact block, however long the
+// line stays silent meanwhile: kEXCHANGE_ACCEPTED when one came, with silent_ms the time from the
+// end of the last intact block the session saw (else from the call) to the start of this one;
+// kEXCHANGE_NO_REPLY when aMaxMs passed first; otherwise stopped, hang-up, end of input or a
+// poll or read error, as for a query (which likewise break the session). Fills *aOutcome
+// (deadline_ms is aMaxMs, sent is false).
+void Exchange__AwaitBlock(exchange_session* aSession, int aMaxMs, exchange_outcome* aOutcome);
 
 // Puts the line settings found at open back, closes the device and frees the session. Accepts null.
 void Exchange__Close(exchange_session* aSession);

@@ -55,6 +55,8 @@ struct exchange_session
     // An intact block ended at window_us and no header came since.
     bool window_open;
     int64_t window_us;
+    uint64_t intact_blocks;
+    int64_t block_start_us; // when the header of the current block came
     bool broken;
     exchange_outcome broken_outcome;
     bool query_active;
@@ -170,6 +172,7 @@ void _T_end_block(exchange_session* aSession)
     }
     aSession->window_open = true;
     aSession->window_us = _T_now_us();
+    ++aSession->intact_blocks;
     if (!aSession->query_active || query.done)
         return;
     if (!query.sent)
@@ -203,6 +206,7 @@ void _T_handle_block(void* aUserData, uint64_t aBlockTs, uint8_t aStat, uint16_t
     {
     case kBLOCKDECODER11_STAT_INIT:
         session->window_open = false;
+        session->block_start_us = _T_now_us();
         _T_start_block(&query);
         break;
     case kBLOCKDECODER11_STAT_MSG:
@@ -330,6 +334,40 @@ bool _T_window_still_open(exchange_session* aSession)
     return poll(&link, 1, 0) == 0;
 }
 
+// After a failure of the line every later call ends the same way, without touching it.
+void _T_note_broken(exchange_session* aSession)
+{
+    const exchange_status status = aSession->outcome->status;
+    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_HUNG_UP || status == kEXCHANGE_POLL_ERROR ||
+        status == kEXCHANGE_READ_ERROR || status == kEXCHANGE_WRITE_ERROR)
+    {
+        aSession->broken = true;
+        aSession->broken_outcome = *aSession->outcome;
+    }
+}
+
+bool _T_was_broken(const exchange_session* aSession, exchange_outcome* aOutcome)
+{
+    if (!aSession->broken)
+        return false;
+    *aOutcome = aSession->broken_outcome;
+    aOutcome->sent = false;
+    return true;
+}
+
+// One wait for input with no query under way: the whole time left, silence being expected.
+void _T_await_input(exchange_session* aSession, int64_t aDeadlineUs)
+{
+    const int64_t remainingMs = (aDeadlineUs - _T_now_us() + 999) / 1000;
+    const timespec wait{static_cast<time_t>(remainingMs / 1000), (remainingMs % 1000) * 1000000L};
+    pollfd link{_T_link(aSession), POLLIN, 0};
+    const int ready = ppoll(&link, 1, &wait, aSession->config.wait_mask);
+    if (ready < 0 && errno != EINTR)
+        _T_finish(aSession, kEXCHANGE_POLL_ERROR, errno);
+    else if (ready > 0)
+        _T_read(aSession, ready, link.revents);
+}
+
 } // namespace
 
 exchange_open_status Exchange__Open(exchange_session** aSession, const com_transport_args* aArgs,
@@ -360,10 +398,8 @@ void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
                      exchange_outcome* aOutcome)
 {
     _T_begin_query(aSession, aQuery, aOutcome);
-    if (aSession->broken)
+    if (_T_was_broken(aSession, aOutcome))
     {
-        *aOutcome = aSession->broken_outcome;
-        aOutcome->sent = false;
         aSession->query_active = false;
         return;
     }
@@ -381,13 +417,35 @@ void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
             _T_wait_once(aSession, deadlineUs);
     }
     aSession->query_active = false;
-    const exchange_status status = aOutcome->status;
-    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_HUNG_UP || status == kEXCHANGE_POLL_ERROR ||
-        status == kEXCHANGE_READ_ERROR || status == kEXCHANGE_WRITE_ERROR)
+    _T_note_broken(aSession);
+}
+
+void Exchange__AwaitBlock(exchange_session* aSession, int aMaxMs, exchange_outcome* aOutcome)
+{
+    *aOutcome = exchange_outcome{};
+    aOutcome->deadline_ms = aMaxMs;
+    if (_T_was_broken(aSession, aOutcome))
+        return;
+    aSession->outcome = aOutcome;
+    aSession->query = query_state{};
+    const int64_t startUs = _T_now_us();
+    const int64_t deadlineUs = startUs + int64_t{aMaxMs} * 1000;
+    const int64_t silentFromUs = aSession->intact_blocks > 0 ? aSession->window_us : startUs;
+    const uint64_t seen = aSession->intact_blocks;
+    while (!aSession->query.done && !_T_stopped(aSession))
     {
-        aSession->broken = true;
-        aSession->broken_outcome = *aOutcome;
+        if (aSession->intact_blocks != seen)
+        {
+            const int64_t silentUs = std::max<int64_t>(aSession->block_start_us - silentFromUs, 0);
+            aOutcome->silent_ms = static_cast<uint32_t>(silentUs / 1000);
+            _T_finish(aSession, kEXCHANGE_ACCEPTED);
+        }
+        else if (_T_now_us() >= deadlineUs)
+            _T_finish(aSession, kEXCHANGE_NO_REPLY);
+        else
+            _T_await_input(aSession, deadlineUs);
     }
+    _T_note_broken(aSession);
 }
 
 void Exchange__Close(exchange_session* aSession)
