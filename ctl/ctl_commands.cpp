@@ -79,6 +79,11 @@ const char* const kOPTIONS_TEXT =
     "      --json          one JSON object on standard output, failures included\n"
     "      --reboot-wait MS  reboot: longest wait for the sensor to come back, 1..600000\n"
     "                      (default 10000)\n"
+    "      --rs485[=MODE]  turn on the line's RS-485 mode for the run: the driver switches the\n"
+    "                      transceiver with RTS; MODE rts-on-send (default) or rts-after-send\n"
+    "                      (default: $VESK11_RS485, 1 or on for rts-on-send, 0 for off)\n"
+    "      --rs485-delay-before MS, --rs485-delay-after MS\n"
+    "                      RTS set before the first bit, kept after the last, 0..1000\n"
     "  -v, --verbose       log records also on standard error\n"
     "  -q, --quiet         no progress and no confirmations\n"
     "  -h, --help          this text; COMMAND --help: that command's\n"
@@ -198,7 +203,7 @@ ctl_json ItemJson(const ctl_item& aItem)
 
 link_settings LinkSettings(const ctl_options& aOptions)
 {
-    return link_settings{aOptions.device, aOptions.timeout_ms, aOptions.retries};
+    return link_settings{aOptions.device, aOptions.timeout_ms, aOptions.retries, aOptions.rs485};
 }
 
 } // namespace Vesk11Ctl

@@ -8,6 +8,7 @@
 #include "ctl_value.hpp"
 #include "hex_format.hpp"
 #include "log.h"
+#include "serial_rs485.h"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat11_names.h"
@@ -54,9 +55,10 @@ bool _T_retried(exchange_status aStatus)
     return aStatus == kEXCHANGE_NO_REPLY || aStatus == kEXCHANGE_NO_INPUT;
 }
 
-com_transport_args _T_transport_args(const std::string& aDevice)
+com_transport_args _T_transport_args(const std::string& aDevice, const serial_rs485_args& aRs485)
 {
     com_transport_args args{};
+    args.rs485 = aRs485;
     if (aDevice.empty())
         throw UsageError("no device: give --device PATH or set VESK11_CLI_ENDPOINT");
     if (aDevice.size() >= sizeof args.endpoint_path)
@@ -70,10 +72,17 @@ com_transport_args _T_transport_args(const std::string& aDevice)
 
 sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSettings))
 {
-    const com_transport_args args = _T_transport_args(settings_.device);
+    const com_transport_args args = _T_transport_args(settings_.device, settings_.rs485);
     const exchange_config config{settings_.timeout_ms, nullptr, _T_note, nullptr,
                                  signals_.waitMask(), signal_guard::stopSignal()};
-    if (Exchange__Open(&session_, &args, Transport__InitCom, &config) != kEXCHANGE_OPEN_DONE)
+    const exchange_open_status opened =
+        Exchange__Open(&session_, &args, Transport__InitCom, &config);
+    if (opened == kEXCHANGE_OPEN_RS485_REFUSED)
+        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                        "the driver of " + settings_.device + " refused RS-485 mode " +
+                            SerialRs485__ModeName(settings_.rs485.mode) +
+                            " (no RS-485 support); the line is left as found");
+    if (opened != kEXCHANGE_OPEN_DONE)
     {
         LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
         throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",

@@ -23,12 +23,14 @@ struct link_settings
     std::string device;
     int timeout_ms = 0;
     int retries = 0; // sendings after the first, for a query with no reply
+    serial_rs485_args rs485{};
 };
 
 class sensor_link
 {
   public:
-    // Opens the device; throws ctl_error: usage (no device, path too long) or unavailable.
+    // Opens the device (in the RS-485 mode asked for); throws ctl_error: usage (no device, path
+    // too long) or unavailable (also when the driver refuses the RS-485 mode).
     explicit sensor_link(link_settings aSettings);
     // Puts the line's settings back and closes it, on every path.
     ~sensor_link();

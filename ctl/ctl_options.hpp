@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "transport_serial_types.h"
+
 namespace Orvo
 {
 namespace Support
@@ -36,6 +38,7 @@ struct ctl_options
     int timeout_ms = kTIMEOUT_DEFAULT_MS;
     int retries = kRETRIES_DEFAULT;
     int reboot_wait_ms = kREBOOT_WAIT_DEFAULT_MS;
+    serial_rs485_args rs485{}; // --rs485, else $VESK11_RS485; off by default
     bool json = false;
     bool verbose = false;
     bool quiet = false;
@@ -46,8 +49,9 @@ struct ctl_options
 };
 
 // Parses argv[1..] with getopt_long (argv is permuted, as getopt_long does); defaults come from
-// VESK11_CLI_ENDPOINT and VESK11_CLI_TOUT. Throws a usage error (ctl_error) for an unknown
-// option, a missing or bad option value, or a bad VESK11_CLI_TOUT when --timeout is not given.
+// VESK11_CLI_ENDPOINT, VESK11_CLI_TOUT and VESK11_RS485. Throws a usage error (ctl_error) for an
+// unknown option, a missing or bad option value, a bad variable whose option is not given, or an
+// RS-485 delay without the RS-485 mode.
 ctl_options ParseOptions(int aArgc, char** aArgv);
 
 // Whether the command line asks for JSON output, judged without parsing it: lets a usage error

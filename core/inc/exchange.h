@@ -75,6 +75,7 @@ enum exchange_open_status : uint8_t
     kEXCHANGE_OPEN_DONE = 0,
     kEXCHANGE_OPEN_INIT_FAILED, // the transport could not be created (or no memory)
     kEXCHANGE_OPEN_OPEN_FAILED, // the device could not be opened and set up
+    kEXCHANGE_OPEN_RS485_REFUSED, // the device's driver refused the RS-485 mode asked for
 };
 
 struct exchange_session;

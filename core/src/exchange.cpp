@@ -384,11 +384,13 @@ exchange_open_status Exchange__Open(exchange_session** aSession, const com_trans
         delete session;
         return kEXCHANGE_OPEN_INIT_FAILED;
     }
-    if (Transport__Open(&session->transport) != 0)
+    const int opened = Transport__Open(&session->transport);
+    if (opened != 0)
     {
         Transport__Deinit(&session->transport);
         delete session;
-        return kEXCHANGE_OPEN_OPEN_FAILED;
+        return opened == kCOM_OPEN_RS485_REFUSED ? kEXCHANGE_OPEN_RS485_REFUSED
+                                                 : kEXCHANGE_OPEN_OPEN_FAILED;
     }
     *aSession = session;
     return kEXCHANGE_OPEN_DONE;
