@@ -365,6 +365,9 @@ TEST_F(ctl_commands, usage_errors_exit_64_before_the_line_is_opened)
         {"command without a value", {"command", "1000/344"}, 64, "usage", "command needs arguments"},
         {"reboot wait 0", {"reboot", "--reboot-wait", "0"}, 64, "usage", "--reboot-wait '0' is not a whole number from 1 to 600000"},
         {"reboot wait elsewhere", {"save", "--reboot-wait", "5"}, 64, "usage", "--reboot-wait is not an option of save"},
+        {"rs485 unknown mode", {"info", "--rs485=rts-high"}, 64, "usage", "--rs485 'rts-high' is not a mode: rts-on-send or rts-after-send"},
+        {"rs485 delay alone", {"info", "--rs485-delay-after", "2"}, 64, "usage", "an RS-485 delay needs --rs485 (or VESK11_RS485)"},
+        {"rs485 delay too long", {"info", "--rs485", "--rs485-delay-before", "1001"}, 64, "usage", "--rs485-delay-before '1001' is not a whole number from 0 to 1000"},
     };
     // clang-format on
     for (const status_case& entry : cases)
@@ -400,6 +403,21 @@ TEST_F(ctl_commands, environment_gives_device_and_time_out_and_options_win)
     EXPECT_EQ(run.status, 64);
     EXPECT_EQ(run.err.substr(0, 69),
               "vesk11-ctl: no device: give --device PATH or set VESK11_CLI_ENDPOINT\n");
+    // VESK11_RS485 asks a pty for the RS-485 mode, which it refuses; 0 or empty leave it off.
+    run = ctl({"get", "hw_antenna"}, {line, "VESK11_RS485=on"});
+    EXPECT_EQ(run.status, 69);
+    EXPECT_EQ(run.err, "vesk11-ctl: the driver of " + sim_->path() +
+                           " refused RS-485 mode rts-on-send (no RS-485 support); the line is left "
+                           "as found\n");
+    run = ctl({"get", "hw_antenna"}, {line, "VESK11_RS485=rts-after-send"});
+    EXPECT_NE(run.err.find("refused RS-485 mode rts-after-send"), std::string::npos) << run.err;
+    for (const char* off : {"VESK11_RS485=0", "VESK11_RS485="})
+        EXPECT_EQ(ctl({"get", "hw_antenna"}, {line, off}).status, 0) << off;
+    run = ctl({"get", "hw_antenna"}, {line, "VESK11_RS485=yes"});
+    EXPECT_EQ(run.status, 64);
+    EXPECT_EQ(run.err.substr(0, 79),
+              "vesk11-ctl: VESK11_RS485 'yes' is not 1, on, 0, rts-on-send or rts-after-send");
+    EXPECT_EQ(sim_->queries().size(), 4u) << "nothing sent on a refused line";
     run = ctl({"--device", sim_->path(), "get", "hw_antenna"}, {"VESK11_CLI_ENDPOINT=/nonexistent"});
     EXPECT_EQ(run.status, 0) << "--device wins: " << run.err;
     EXPECT_EQ(run.out, "hw_antenna  2003/7  2\n");
@@ -427,6 +445,8 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
         {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
         {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no intact block from "},
+        {"rs485 refused by a pty", nullptr, {"info", "--rs485"}, 69, "unavailable", "the driver of /dev/pts/"},
+        {"rs485 mode named", nullptr, {"save", "--rs485=rts-after-send", "--rs485-delay-after", "1"}, 69, "unavailable", "the driver of /dev/pts/"},
         {"output folder missing", nullptr, {"dump", "-o", "/nonexistent/d.json"}, 73, "output", "cannot write /nonexistent/d.json (create): No such file or directory"},
         {"line hung up", [](sim_options& o) { o.hangup_after_query = true; }, {"get", "param_x"}, 74, "io", "/dev/pts/"},
         {"refused", [](sim_options& o) { o.force_result = 3; }, {"get", "param_x"}, 76, "refused", "the sensor refused to read param_x (result 3)"},
