@@ -78,7 +78,7 @@ ctl_item _T_command_item(const std::string& aText)
 }
 
 void _T_show_command(ctl_output& aOutput, const ctl_item& aItem, uint32_t aArgument,
-                     ctl_json aExtra = ctl_json::object())
+                     const ctl_json& aExtra = ctl_json::object())
 {
     if (aOutput.json())
     {
