@@ -408,7 +408,7 @@ void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
     const int64_t deadlineUs = _T_now_us() + int64_t{aOutcome->deadline_ms} * 1000;
     if (_T_window_still_open(aSession))
         _T_send(aSession);
-    query_state& query = aSession->query;
+    const query_state& query = aSession->query;
     while (!query.done && !_T_stopped(aSession))
     {
         if (query.write_failed)
@@ -431,8 +431,8 @@ void Exchange__AwaitBlock(exchange_session* aSession, int aMaxMs, exchange_outco
     aSession->outcome = aOutcome;
     aSession->query = query_state{};
     const int64_t startUs = _T_now_us();
-    const int64_t deadlineUs = startUs + int64_t{aMaxMs} * 1000;
     const int64_t silentFromUs = aSession->intact_blocks > 0 ? aSession->window_us : startUs;
+    const int64_t deadlineUs = startUs + static_cast<int64_t>(aMaxMs) * 1000;
     const uint64_t seen = aSession->intact_blocks;
     while (!aSession->query.done && !_T_stopped(aSession))
     {
