@@ -25,7 +25,8 @@ _vesk11_ctl()
     local command= previous=${words[-1]} i
     for ((i = 1; i < ${#words[@]}; i++)); do
         case ${words[i]} in
-            -d | --device | -t | --timeout | -r | --retries | -o | --output) ((i++)) ;;
+            -d | --device | -t | --timeout | -r | --retries | -o | --output | --reboot-wait | \
+                --rs485-delay-before | --rs485-delay-after) ((i++)) ;;
             -*) ;;
             *) command=${words[i]}; break ;;
         esac
@@ -42,19 +43,24 @@ _vesk11_ctl()
             compopt -o filenames 2>/dev/null
             mapfile -t candidates < <(compgen -f -- "$cur")
             ;;
-        -t | --timeout | -r | --retries | --count | --duration | --listen) ;;
+        -t | --timeout | -r | --retries | --count | --duration | --listen | --reboot-wait | \
+            --rs485-delay-before | --rs485-delay-after) ;;
         *)
             if [[ $cur == -* ]]; then
-                candidates=(--device --timeout --retries --json --verbose --quiet --help --version)
+                candidates=(--device --timeout --retries --json --verbose --quiet --help --version
+                    --rs485 --rs485=rts-on-send --rs485=rts-after-send --rs485-delay-before
+                    --rs485-delay-after)
                 case $command in
                     set) candidates+=(--save) ;;
+                    reboot) candidates+=(--reboot-wait) ;;
                     apply) candidates+=(--check --save) ;;
                     dump) candidates+=(--output) ;;
                     monitor) candidates+=(--count --duration --hex) ;;
                     scan) candidates+=(--listen) ;;
                 esac
             elif [[ -z $command ]]; then
-                candidates=(info get set dump diff apply monitor scan)
+                candidates=(info get set dump diff apply save reset-ram reset-flash reboot low-power
+                    command monitor scan)
             else
                 case $command in
                     # shellcheck disable=SC2206 # the lists are split into words on purpose
@@ -67,6 +73,8 @@ _vesk11_ctl()
                     scan)
                         mapfile -t candidates < <(compgen -G "${cur}*" | grep -E '^/dev/(serial/by-id/|tty(USB|ACM|S))')
                         ;;
+                    low-power) candidates=(on off) ;;
+                    command) candidates=(reboot update_flash_conf reset_ram_conf reset_flash_conf) ;;
                     diff | apply)
                         compopt -o filenames 2>/dev/null
                         mapfile -t candidates < <(compgen -f -- "$cur")

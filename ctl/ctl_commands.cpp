@@ -18,8 +18,6 @@ namespace
 {
 
 constexpr std::size_t kANY = SIZE_MAX;
-// The configuration commands act on every parameter group.
-constexpr uint32_t kALL_GROUPS = 0xFFFFFFFF;
 
 // clang-format off
 const command_def kCOMMANDS[] = {
@@ -60,6 +58,26 @@ const command_def kCOMMANDS[] = {
      "sensor who it is. Never writes to a device without one. Exit status 0 when a sensor\n"
      "was found, 69 when none.",
      kOPTION_LISTEN, 0, kANY, RunScan},
+    {"save", "[GROUP]",
+     "Saves the configuration to flash: one parameter group, or all (0xFFFFFFFF, the default).",
+     0, 0, 1, RunSave},
+    {"reset-ram", "[GROUP]",
+     "Resets the configuration in RAM: one parameter group, or all (the default).",
+     0, 0, 1, RunResetRam},
+    {"reset-flash", "[GROUP]",
+     "Resets the configuration in flash: one parameter group, or all (the default).",
+     0, 0, 1, RunResetFlash},
+    {"reboot", "[--reboot-wait MS]",
+     "Reboots the sensor (the command is sent once) and waits for its first intact block after\n"
+     "the silence, at most MS milliseconds (default 10000); tells how long it was silent.\n"
+     "Exit status 69 when it is not back in time.",
+     kOPTION_REBOOT_WAIT, 0, 0, RunReboot},
+    {"low-power", "on|off",
+     "Turns low power on (power_mode 0) or off (power_mode 1), read back.",
+     0, 1, 1, RunLowPower},
+    {"command", "NAME|GROUP/ID VALUE",
+     "Sends a command with its 32-bit VALUE (decimal, or hexadecimal after 0x).",
+     0, 2, 2, RunSendCommand},
 };
 // clang-format on
 
@@ -76,6 +94,13 @@ const char* const kOPTIONS_TEXT =
     "      --duration S    monitor: end after S seconds\n"
     "      --hex           monitor: the raw frame of each block too\n"
     "      --listen MS     scan: how long to listen on each device (default 500)\n"
+    "      --reboot-wait MS  reboot: longest wait for the sensor to come back, 1..600000\n"
+    "                      (default 10000)\n"
+    "      --rs485[=MODE]  turn on the line's RS-485 mode for the run: the driver switches the\n"
+    "                      transceiver with RTS; MODE rts-on-send (default) or rts-after-send\n"
+    "                      (default: $VESK11_RS485, 1 or on for rts-on-send, 0 for off)\n"
+    "      --rs485-delay-before MS, --rs485-delay-after MS\n"
+    "                      RTS set before the first bit, kept after the last, 0..1000\n"
     "  -v, --verbose       log records also on standard error\n"
     "  -q, --quiet         no progress and no confirmations\n"
     "  -h, --help          this text; COMMAND --help: that command's\n"
@@ -97,6 +122,8 @@ std::string _T_option_name(unsigned aOption)
         return "--hex";
     case kOPTION_LISTEN:
         return "--listen";
+    case kOPTION_REBOOT_WAIT:
+        return "--reboot-wait";
     default:
         return "--output";
     }
@@ -111,8 +138,10 @@ void _T_check_words(const command_def& aCommand, const ctl_options& aOptions)
                          ": " + word + " " + aCommand.synopsis);
     if (count > aCommand.max_words)
         throw UsageError(word + " takes " +
-                         (aCommand.max_words == 0 ? std::string("no arguments")
-                                                  : "one argument") +
+                         (aCommand.max_words == 0   ? std::string("no arguments")
+                          : aCommand.max_words == 1 ? "one argument"
+                                                    : std::to_string(aCommand.max_words) +
+                                                          " arguments") +
                          ", got '" + aOptions.words[aCommand.max_words] + "'");
 }
 
@@ -149,7 +178,7 @@ std::string CommandHelp(const command_def& aCommand)
 int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput)
 {
     for (unsigned option : {kOPTION_SAVE, kOPTION_CHECK, kOPTION_OUTPUT, kOPTION_COUNT,
-                            kOPTION_DURATION, kOPTION_HEX, kOPTION_LISTEN})
+                            kOPTION_DURATION, kOPTION_HEX, kOPTION_LISTEN, kOPTION_REBOOT_WAIT})
     {
         if ((aOptions.given & option) != 0 && (aCommand.options & option) == 0)
             throw UsageError(_T_option_name(option) + " is not an option of " + aCommand.word);
@@ -200,7 +229,7 @@ ctl_json ItemJson(const ctl_item& aItem)
 
 link_settings LinkSettings(const ctl_options& aOptions)
 {
-    return link_settings{aOptions.device, aOptions.timeout_ms, aOptions.retries};
+    return link_settings{aOptions.device, aOptions.timeout_ms, aOptions.retries, aOptions.rs485};
 }
 
 } // namespace Vesk11Ctl

@@ -20,6 +20,9 @@ namespace Support
 namespace Vesk11Ctl
 {
 
+// The configuration commands' argument for every parameter group.
+constexpr uint32_t kALL_GROUPS = 0xFFFFFFFF;
+
 // Carries out a command whose words and options were checked; returns the exit status of a run
 // that went as it should (0, or 1 for differences), throws ctl_error otherwise.
 typedef int (*command_fn)(const ctl_options& aOptions, ctl_output& aOutput);
@@ -73,6 +76,12 @@ int RunDiff(const ctl_options& aOptions, ctl_output& aOutput);
 int RunApply(const ctl_options& aOptions, ctl_output& aOutput);
 int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput);
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput);
+int RunSave(const ctl_options& aOptions, ctl_output& aOutput);
+int RunResetRam(const ctl_options& aOptions, ctl_output& aOutput);
+int RunResetFlash(const ctl_options& aOptions, ctl_output& aOutput);
+int RunReboot(const ctl_options& aOptions, ctl_output& aOutput);
+int RunLowPower(const ctl_options& aOptions, ctl_output& aOutput);
+int RunSendCommand(const ctl_options& aOptions, ctl_output& aOutput);
 
 } // namespace Vesk11Ctl
 } // namespace Support

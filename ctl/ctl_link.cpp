@@ -8,6 +8,7 @@
 #include "ctl_value.hpp"
 #include "hex_format.hpp"
 #include "log.h"
+#include "serial_rs485.h"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat11_names.h"
@@ -54,9 +55,10 @@ bool _T_retried(exchange_status aStatus)
     return aStatus == kEXCHANGE_NO_REPLY || aStatus == kEXCHANGE_NO_INPUT;
 }
 
-com_transport_args _T_transport_args(const std::string& aDevice)
+com_transport_args _T_transport_args(const std::string& aDevice, const serial_rs485_args& aRs485)
 {
     com_transport_args args{};
+    args.rs485 = aRs485;
     if (aDevice.empty())
         throw UsageError("no device: give --device PATH or set VESK11_CLI_ENDPOINT");
     if (aDevice.size() >= sizeof args.endpoint_path)
@@ -70,12 +72,19 @@ com_transport_args _T_transport_args(const std::string& aDevice)
 
 sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSettings))
 {
-    const com_transport_args args = _T_transport_args(settings_.device);
+    const com_transport_args args = _T_transport_args(settings_.device, settings_.rs485);
     if (settings_.signals == nullptr)
         settings_.signals = &own_signals_.emplace();
     const exchange_config config{settings_.timeout_ms, settings_.tap, _T_note, settings_.tap_arg,
                                  settings_.signals->waitMask(), signal_guard::stopSignal()};
-    if (Exchange__Open(&session_, &args, Transport__InitCom, &config) != kEXCHANGE_OPEN_DONE)
+    const exchange_open_status opened =
+        Exchange__Open(&session_, &args, Transport__InitCom, &config);
+    if (opened == kEXCHANGE_OPEN_RS485_REFUSED)
+        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                        "the driver of " + settings_.device + " refused RS-485 mode " +
+                            SerialRs485__ModeName(settings_.rs485.mode) +
+                            " (no RS-485 support); the line is left as found");
+    if (opened != kEXCHANGE_OPEN_DONE)
     {
         LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
         throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
@@ -94,6 +103,12 @@ sensor_link::~sensor_link()
 
 exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat)
 {
+    return query(aQuery, aWhat, settings_.retries);
+}
+
+exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat,
+                                    int aRetries)
+{
     exchange_outcome outcome{};
     for (int tries = 1;; ++tries)
     {
@@ -101,10 +116,10 @@ exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::stri
         if (outcome.status == kEXCHANGE_ACCEPTED || outcome.status == kEXCHANGE_REFUSED ||
             outcome.status == kEXCHANGE_READBACK_DIFFERS)
             return outcome;
-        if (!_T_retried(outcome.status) || tries > settings_.retries)
+        if (!_T_retried(outcome.status) || tries > aRetries)
             fail(outcome, aWhat, tries);
         LOG_WRITE(2, "fail: no reply for %s (damaged blocks:%u), sending it again (%d of %d)",
-                  aWhat.c_str(), outcome.damaged_blocks, tries + 1, settings_.retries + 1);
+                  aWhat.c_str(), outcome.damaged_blocks, tries + 1, aRetries + 1);
     }
 }
 
@@ -210,13 +225,39 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
 
 void sensor_link::command(const uat4_action_t& aCommand, const std::string& aWhat)
 {
-    const exchange_outcome outcome = query(aCommand, aWhat);
-    if (outcome.status != kEXCHANGE_ACCEPTED)
+    judgeCommand(query(aCommand, aWhat), aWhat);
+}
+
+void sensor_link::commandOnce(const uat4_action_t& aCommand, const std::string& aWhat)
+{
+    judgeCommand(query(aCommand, aWhat, 0), aWhat);
+}
+
+uint32_t sensor_link::awaitBlock(int aMaxMs, const std::string& aWhat)
+{
+    exchange_outcome outcome{};
+    Exchange__AwaitBlock(session_, aMaxMs, &outcome);
+    if (outcome.status == kEXCHANGE_NO_REPLY)
     {
-        LOG_WRITE(1, "fail: %s refused (result:%u)", aWhat.c_str(), outcome.result);
+        LOG_WRITE(1, "fail: no intact block within %d ms (%s)", aMaxMs, aWhat.c_str());
+        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                        "the sensor on " + settings_.device + " sent no intact block within " +
+                            std::to_string(aMaxMs) + " ms (" + aWhat + ")");
+    }
+    if (outcome.status != kEXCHANGE_ACCEPTED)
+        fail(outcome, aWhat, 1);
+    LOG_WRITE(3, "done: %s (silent:%u ms)", aWhat.c_str(), outcome.silent_ms);
+    return outcome.silent_ms;
+}
+
+void sensor_link::judgeCommand(const exchange_outcome& aOutcome, const std::string& aWhat) const
+{
+    if (aOutcome.status != kEXCHANGE_ACCEPTED)
+    {
+        LOG_WRITE(1, "fail: %s refused (result:%u)", aWhat.c_str(), aOutcome.result);
         throw ctl_error(kEXIT_REFUSED, "refused",
                         "the sensor refused " + aWhat + " (result " +
-                            std::to_string(outcome.result) + ")");
+                            std::to_string(aOutcome.result) + ")");
     }
     LOG_WRITE(3, "done: %s", aWhat.c_str());
 }

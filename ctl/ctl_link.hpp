@@ -28,12 +28,14 @@ struct link_settings
     void* tap_arg = nullptr;
     // The run's guard, shared by links on several threads; null: the link keeps its own.
     const signal_guard* signals = nullptr;
+    serial_rs485_args rs485{};
 };
 
 class sensor_link
 {
   public:
-    // Opens the device; throws ctl_error: usage (no device, path too long) or unavailable.
+    // Opens the device (in the RS-485 mode asked for); throws ctl_error: usage (no device, path
+    // too long) or unavailable (also when the driver refuses the RS-485 mode).
     explicit sensor_link(link_settings aSettings);
     // Puts the line's settings back and closes it, on every path.
     ~sensor_link();
@@ -58,12 +60,20 @@ class sensor_link
     void write(const ctl_item& aItem, uint32_t aBits);
     // Carries out a command query; throws ctl_error (refused) on a non-zero result.
     void command(const uat4_action_t& aCommand, const std::string& aWhat);
+    // As command, but sent once and never again: for a command whose effect must not repeat.
+    void commandOnce(const uat4_action_t& aCommand, const std::string& aWhat);
+    // Sends nothing and waits up to aMaxMs for the sensor's next intact block; returns how long
+    // the line was silent before it, in ms. Throws ctl_error: unavailable when none came, and as
+    // query does for a failure of the line or a stop signal.
+    uint32_t awaitBlock(int aMaxMs, const std::string& aWhat);
 
     // Forgets a stop signal caught so far, so that a rollback can still run; a further signal
     // stops it again.
     static void resume();
 
   private:
+    exchange_outcome query(const uat4_action_t& aQuery, const std::string& aWhat, int aRetries);
+    void judgeCommand(const exchange_outcome& aOutcome, const std::string& aWhat) const;
     [[noreturn]] void fail(const exchange_outcome& aOutcome, const std::string& aWhat,
                            int aTries) const;
 

@@ -7,6 +7,7 @@
 
 #include "ctl_error.hpp"
 #include "number_text.hpp"
+#include "serial_rs485.h"
 
 namespace Orvo
 {
@@ -28,6 +29,10 @@ enum long_only_t : int
     kLONG_DURATION,
     kLONG_HEX,
     kLONG_LISTEN,
+    kLONG_REBOOT_WAIT,
+    kLONG_RS485,
+    kLONG_RS485_DELAY_BEFORE,
+    kLONG_RS485_DELAY_AFTER,
 };
 
 // '+' is not given: options may follow the command word. ':' first: a missing value is told
@@ -50,6 +55,10 @@ const option kLONG_OPTIONS[] = {
     {"duration", required_argument, nullptr, kLONG_DURATION},
     {"hex", no_argument, nullptr, kLONG_HEX},
     {"listen", required_argument, nullptr, kLONG_LISTEN},
+    {"reboot-wait", required_argument, nullptr, kLONG_REBOOT_WAIT},
+    {"rs485", optional_argument, nullptr, kLONG_RS485},
+    {"rs485-delay-before", required_argument, nullptr, kLONG_RS485_DELAY_BEFORE},
+    {"rs485-delay-after", required_argument, nullptr, kLONG_RS485_DELAY_AFTER},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -112,6 +121,45 @@ void _T_take_diagnostic(int aOption, ctl_options* aOptions)
     }
 }
 
+serial_rs485_mode _T_rs485_environment()
+{
+    const char* value = std::getenv("VESK11_RS485");
+    serial_rs485_mode mode = kSERIAL_RS485_OFF;
+    if (!SerialRs485__ModeFromEnvironment(value, &mode))
+        throw UsageError(std::string("VESK11_RS485 '") + value +
+                         "' is not 1, on, 0, rts-on-send or rts-after-send");
+    return mode;
+}
+
+uint32_t _T_delay(const char* aText, const std::string& aWhat)
+{
+    return static_cast<uint32_t>(_T_bounded(aText, 0, kSERIAL_RS485_DELAY_MAX_MS, aWhat));
+}
+
+// The options of the line's RS-485 mode; true when aOption is one of them.
+bool _T_take_rs485(int aOption, ctl_options* aOptions, bool* aModeGiven)
+{
+    serial_rs485_args& rs485 = aOptions->rs485;
+    switch (aOption)
+    {
+    case kLONG_RS485:
+        *aModeGiven = true;
+        rs485.mode = kSERIAL_RS485_RTS_ON_SEND;
+        if (optarg != nullptr && !SerialRs485__ParseMode(optarg, &rs485.mode))
+            throw UsageError(std::string("--rs485 '") + optarg +
+                             "' is not a mode: rts-on-send or rts-after-send");
+        return true;
+    case kLONG_RS485_DELAY_BEFORE:
+        rs485.delay_before_ms = _T_delay(optarg, "--rs485-delay-before");
+        return true;
+    case kLONG_RS485_DELAY_AFTER:
+        rs485.delay_after_ms = _T_delay(optarg, "--rs485-delay-after");
+        return true;
+    default:
+        return false;
+    }
+}
+
 void _T_take(int aOption, ctl_options* aOptions, bool* aTimeoutGiven)
 {
     switch (aOption)
@@ -151,14 +199,23 @@ void _T_take(int aOption, ctl_options* aOptions, bool* aTimeoutGiven)
     case kLONG_VERSION:
         aOptions->version = true;
         break;
+    case kLONG_REBOOT_WAIT:
+        aOptions->reboot_wait_ms = _T_bounded(optarg, 1, kREBOOT_WAIT_MAX_MS, "--reboot-wait");
+        aOptions->given |= kOPTION_REBOOT_WAIT;
+        break;
     default:
         _T_take_diagnostic(aOption, aOptions);
         break;
     }
 }
 
-void _T_take_environment(ctl_options* aOptions, bool aTimeoutGiven)
+void _T_take_environment(ctl_options* aOptions, bool aTimeoutGiven, bool aRs485Given)
 {
+    serial_rs485_args& rs485 = aOptions->rs485;
+    if (!aRs485Given)
+        rs485.mode = _T_rs485_environment();
+    if (rs485.mode == kSERIAL_RS485_OFF && (rs485.delay_before_ms != 0 || rs485.delay_after_ms != 0))
+        throw UsageError("an RS-485 delay needs --rs485 (or VESK11_RS485)");
     const char* endpoint = std::getenv("VESK11_CLI_ENDPOINT");
     if (aOptions->device.empty() && endpoint != nullptr)
         aOptions->device = endpoint;
@@ -174,6 +231,7 @@ ctl_options ParseOptions(int aArgc, char** aArgv)
     ctl_options options;
     bool timeoutGiven = false;
     bool deviceGiven = false;
+    bool rs485Given = false;
     optind = 0; // a fresh scan, also when called again
     opterr = 0; // the messages are ours
     for (;;)
@@ -185,11 +243,12 @@ ctl_options ParseOptions(int aArgc, char** aArgv)
         if (option == '?' || option == ':')
             _T_bad_option(aArgv, option == ':');
         deviceGiven = deviceGiven || option == 'd';
-        _T_take(option, &options, &timeoutGiven);
+        if (!_T_take_rs485(option, &options, &rs485Given))
+            _T_take(option, &options, &timeoutGiven);
     }
     if (deviceGiven && options.device.empty())
         throw UsageError("--device needs a path");
-    _T_take_environment(&options, timeoutGiven);
+    _T_take_environment(&options, timeoutGiven, rs485Given);
     if (optind < aArgc)
         options.command = aArgv[optind++];
     for (; optind < aArgc; ++optind)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "transport_serial_types.h"
+
 namespace Orvo
 {
 namespace Support
@@ -22,6 +24,7 @@ enum command_option_t : unsigned
     kOPTION_DURATION = 1U << 4,
     kOPTION_HEX = 1U << 5,
     kOPTION_LISTEN = 1U << 6,
+    kOPTION_REBOOT_WAIT = 1U << 7,
 };
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
@@ -31,6 +34,8 @@ constexpr int kRETRIES_MAX = 10;
 constexpr long long kCOUNT_MAX = 1000000000;
 constexpr int kDURATION_MAX_S = 604800; // a week
 constexpr int kLISTEN_DEFAULT_MS = 500;
+constexpr int kREBOOT_WAIT_DEFAULT_MS = 10000;
+constexpr int kREBOOT_WAIT_MAX_MS = 600000;
 
 struct ctl_options
 {
@@ -39,6 +44,8 @@ struct ctl_options
     std::string device;             // --device, else $VESK11_CLI_ENDPOINT; may be empty
     int timeout_ms = kTIMEOUT_DEFAULT_MS;
     int retries = kRETRIES_DEFAULT;
+    int reboot_wait_ms = kREBOOT_WAIT_DEFAULT_MS;
+    serial_rs485_args rs485{}; // --rs485, else $VESK11_RS485; off by default
     bool json = false;
     bool verbose = false;
     bool quiet = false;
@@ -53,8 +60,9 @@ struct ctl_options
 };
 
 // Parses argv[1..] with getopt_long (argv is permuted, as getopt_long does); defaults come from
-// VESK11_CLI_ENDPOINT and VESK11_CLI_TOUT. Throws a usage error (ctl_error) for an unknown
-// option, a missing or bad option value, or a bad VESK11_CLI_TOUT when --timeout is not given.
+// VESK11_CLI_ENDPOINT, VESK11_CLI_TOUT and VESK11_RS485. Throws a usage error (ctl_error) for an
+// unknown option, a missing or bad option value, a bad variable whose option is not given, or an
+// RS-485 delay without the RS-485 mode.
 ctl_options ParseOptions(int aArgc, char** aArgv);
 
 // Whether the command line asks for JSON output, judged without parsing it: lets a usage error

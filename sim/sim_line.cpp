@@ -1,5 +1,7 @@
 #include "sim_line.hpp"
 
+#include "serial_rs485.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -103,7 +105,8 @@ bool sim_line::open_pty(std::string& aError)
     return true;
 }
 
-bool sim_line::open_device(const std::string& aPath, std::string& aError)
+bool sim_line::open_device(const std::string& aPath, const serial_rs485_args& aRs485,
+                           std::string& aError)
 {
     fd_ = open(aPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
@@ -124,6 +127,17 @@ bool sim_line::open_device(const std::string& aPath, std::string& aError)
         aError = _T_errno_text("cannot set up " + aPath);
         close_line();
         return false;
+    }
+    if (aRs485.mode != kSERIAL_RS485_OFF)
+    {
+        if (SerialRs485__Enable(fd_, &aRs485, &old_rs485_) != 0)
+        {
+            aError = _T_errno_text(std::string("the driver of ") + aPath + " refused RS-485 mode " +
+                                   SerialRs485__ModeName(aRs485.mode));
+            close_line();
+            return false;
+        }
+        restore_rs485_ = true;
     }
     path_ = aPath;
     return true;
@@ -235,8 +249,11 @@ write_outcome_t sim_line::write_paced(const uint8_t* aData, size_t aSize)
 
 void sim_line::close_line()
 {
+    if (fd_ >= 0 && restore_rs485_)
+        SerialRs485__Restore(fd_, &old_rs485_);
     if (fd_ >= 0 && restore_)
         tcsetattr(fd_, TCSANOW, &old_termios_);
+    restore_rs485_ = false;
     restore_ = false;
     if (fd_ >= 0)
         close(fd_);

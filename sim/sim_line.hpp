@@ -9,6 +9,9 @@
 
 #include <sys/types.h>
 #include <termios.h>
+#include <linux/serial.h>
+
+#include "transport_serial_types.h"
 
 namespace Orvo
 {
@@ -35,8 +38,11 @@ class sim_line
     // A raw pty; the sensor keeps its own slave descriptor open (no lock taken), so a client
     // closing the line never hangs it up.
     bool open_pty(std::string& aError);
-    // A serial device at 115200 baud, raw, 8N1; its settings are put back on close.
-    bool open_device(const std::string& aPath, std::string& aError);
+    // A serial device at 115200 baud, raw, 8N1, in the RS-485 mode aRs485 asks for (off: left
+    // alone); its settings and RS-485 state are put back on close. A driver that refuses the
+    // mode leaves the device as found.
+    bool open_device(const std::string& aPath, const serial_rs485_args& aRs485,
+                     std::string& aError);
     // A symlink to the line; one left dangling by a killed run is replaced, anything else that
     // exists at aLinkPath is refused.
     bool make_link(const std::string& aLinkPath, std::string& aError);
@@ -68,6 +74,8 @@ class sim_line
     int stop_fd_ = -1;
     bool restore_ = false;
     termios old_termios_{};
+    bool restore_rs485_ = false;
+    struct serial_rs485 old_rs485_{};
     std::string path_;
     std::string link_path_;
 };

@@ -4,6 +4,8 @@
 #include <functional>
 #include <vector>
 
+#include "serial_rs485.h"
+
 namespace Orvo
 {
 namespace Support
@@ -23,6 +25,11 @@ constexpr char kUSAGE[] =
     "  --link PATH            also make a symlink PATH to the line (removed on exit; a dangling\n"
     "                         one left by a killed run is replaced)\n"
     "  --device PATH          drive this serial device (115200 8N1, raw) instead of a pty\n"
+    "  --rs485[=MODE]         turn on the device's RS-485 mode (the driver switches the\n"
+    "                         transceiver with RTS): MODE rts-on-send (default) or\n"
+    "                         rts-after-send; default $VESK11_RS485 (1 or on, a MODE, 0)\n"
+    "  --rs485-delay-before MS, --rs485-delay-after MS\n"
+    "                         RTS set before the first bit, kept after the last (0..1000)\n"
     "  --period MS            one status block every MS milliseconds (1..60000, default 50)\n"
     "  --reply-delay N        send N status blocks before a reply (0..1000, default 0)\n"
     "  --reboot-ms MS         silence after a reboot command (0..600000, default 500)\n"
@@ -100,6 +107,12 @@ const std::vector<number_option_t>& _T_number_options()
         {"--drop-reply", 1, 1000000000,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.drop_reply = static_cast<uint32_t>(aValue); }},
+        {"--rs485-delay-before", 0, kSERIAL_RS485_DELAY_MAX_MS,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.rs485.delay_before_ms = static_cast<uint32_t>(aValue); }},
+        {"--rs485-delay-after", 0, kSERIAL_RS485_DELAY_MAX_MS,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.rs485.delay_after_ms = static_cast<uint32_t>(aValue); }},
     };
     return options;
 }
@@ -151,7 +164,7 @@ class option_parser
             if (!parse_one(arg))
                 return parse_outcome_t::kBAD;
         }
-        return parse_outcome_t::kRUN;
+        return finish_rs485() ? parse_outcome_t::kRUN : parse_outcome_t::kBAD;
     }
 
   private:
@@ -197,9 +210,37 @@ class option_parser
             number.store(options_, parsed);
             return true;
         }
+        if (name == "--rs485")
+            return parse_rs485(aArg, equals);
         if (name == "--refuse-set")
             return take_value(aArg, equals, &value) && parse_refuse_set(value);
         return fail("unknown option '" + aArg + "'");
+    }
+
+    bool parse_rs485(const std::string& aArg, size_t aEquals)
+    {
+        rs485_given_ = true;
+        options_.rs485.mode = kSERIAL_RS485_RTS_ON_SEND;
+        if (aEquals == std::string::npos ||
+            SerialRs485__ParseMode(aArg.c_str() + aEquals + 1, &options_.rs485.mode))
+            return true;
+        return fail("option --rs485 takes rts-on-send or rts-after-send, not '" +
+                    aArg.substr(aEquals + 1) + "'");
+    }
+
+    bool finish_rs485()
+    {
+        serial_rs485_args& rs485 = options_.rs485;
+        const char* environment = std::getenv("VESK11_RS485");
+        if (!rs485_given_ && !options_.device_path.empty() &&
+            !SerialRs485__ModeFromEnvironment(environment, &rs485.mode))
+            return fail(std::string("VESK11_RS485 '") + environment +
+                        "' is not 1, on, 0, rts-on-send or rts-after-send");
+        if (rs485_given_ && options_.device_path.empty())
+            return fail("option --rs485 needs --device: a pseudo-terminal has no RS-485 mode");
+        if (rs485.mode == kSERIAL_RS485_OFF && (rs485.delay_before_ms != 0 || rs485.delay_after_ms != 0))
+            return fail("an RS-485 delay needs --rs485 (or VESK11_RS485)");
+        return true;
     }
 
     // "K" or "K:CODE".
@@ -244,6 +285,7 @@ class option_parser
     sim_options& options_;
     std::string& error_;
     int index_ = 1;
+    bool rs485_given_ = false;
 };
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "transport_serial_types.h"
+
 namespace Orvo
 {
 namespace Support
@@ -21,6 +23,7 @@ struct sim_options
     std::string flash_path;   // text file keeping the flash copy; empty: flash in memory only
     std::string link_path;    // symlink made to the line, removed at stop; empty: none
     std::string device_path;  // drive this serial device instead of a fresh pty
+    serial_rs485_args rs485{}; // the device's RS-485 mode: --rs485, else $VESK11_RS485
     bool silent = false;      // send nothing at all
     bool no_reply = false;    // stream status blocks, never answer
     uint32_t bad_crc = 0;     // the first N blocks carry a wrong body checksum
@@ -44,7 +47,9 @@ enum class parse_outcome_t
     kBAD,  // aError holds the reason
 };
 
-// Parses argv[1..]; "--name value" and "--name=value" are both accepted.
+// Parses argv[1..]; "--name value" and "--name=value" are both accepted, "--rs485" only as
+// "--rs485" or "--rs485=MODE". VESK11_RS485 gives the RS-485 mode of a --device when --rs485 is
+// not given; a pty has none, so --rs485 without --device is refused.
 parse_outcome_t parse_sim_options(int aArgc, const char* const* aArgv, sim_options& aOptions,
                                   std::string& aError);
 

@@ -37,6 +37,7 @@ struct exchange_outcome
     int deadline_ms;         // the deadline this query had
     uint32_t damaged_blocks; // blocks with a bad body checksum after the query went out
     bool sent;               // whether the query went out
+    uint32_t silent_ms;      // Exchange__AwaitBlock: the line's silence before the block
 };
 
 enum exchange_note_kind : uint8_t
@@ -75,6 +76,7 @@ enum exchange_open_status : uint8_t
     kEXCHANGE_OPEN_DONE = 0,
     kEXCHANGE_OPEN_INIT_FAILED, // the transport could not be created (or no memory)
     kEXCHANGE_OPEN_OPEN_FAILED, // the device could not be opened and set up
+    kEXCHANGE_OPEN_RS485_REFUSED, // the device's driver refused the RS-485 mode asked for
 };
 
 struct exchange_session;
@@ -108,6 +110,14 @@ void Exchange__Listen(exchange_session* aSession, int aWaitMs, exchange_outcome*
 // beginning (BlockRecord__TakeHead) or counts garbage; null when the transport has none. Valid
 // until Exchange__Close.
 const block_decoder11_t* Exchange__Decoder(exchange_session* aSession);
+
+// Sends nothing and waits up to aMaxMs (0 to 600000) for the next intact block, however long the
+// line stays silent meanwhile: kEXCHANGE_ACCEPTED when one came, with silent_ms the time from the
+// end of the last intact block the session saw (else from the call) to the start of this one;
+// kEXCHANGE_NO_REPLY when aMaxMs passed first; otherwise stopped, hang-up, end of input or a
+// poll or read error, as for a query (which likewise break the session). Fills *aOutcome
+// (deadline_ms is aMaxMs, sent is false).
+void Exchange__AwaitBlock(exchange_session* aSession, int aMaxMs, exchange_outcome* aOutcome);
 
 // Puts the line settings found at open back, closes the device and frees the session. Accepts null.
 void Exchange__Close(exchange_session* aSession);

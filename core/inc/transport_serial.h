@@ -19,12 +19,14 @@ void ComTransport__Destroy(void* aSelf);
 
 // Opens the device (close-on-exec, not as controlling terminal), takes an exclusive lock on it so
 // that a second user of the line fails, saves its settings, discards what is pending both ways,
-// applies the raw settings and reads them back. Returns 0 when the device is open and set up;
-// -1 otherwise, with the device closed and its settings restored, or when the port is already
-// open (it then stays open and unchanged).
+// applies the raw settings and reads them back, then, when the arguments ask for it, saves the
+// line's RS-485 state and turns the RS-485 mode on. Returns 0 when the device is open and set up;
+// kCOM_OPEN_RS485_REFUSED when the driver refused the RS-485 mode and -1 on any other failure,
+// both with the device closed and its settings restored; -1 when the port is already open (it
+// then stays open and unchanged).
 int ComTransport__Open(void* aSelf);
 
-// Restores the saved settings (a failure is logged and does not change the result) and closes
+// Restores the saved RS-485 state, if it was changed, and the saved settings (a failure is logged and does not change the result) and closes
 // the device. Returns 0, also when the port was not open; -1 when closing the descriptor failed:
 // the port then counts as open and a later call tries again.
 int ComTransport__Close(void* aSelf);

@@ -3,11 +3,31 @@
 #ifndef VESK11_CORE_TRANSPORT_SERIAL_TYPES_H
 #define VESK11_CORE_TRANSPORT_SERIAL_TYPES_H
 
+#include <cstdint>
+
 constexpr unsigned kCOM_ENDPOINT_PATH_SIZE = 128;
+// What opening the line returns when its driver refused the RS-485 mode asked for.
+constexpr int kCOM_OPEN_RS485_REFUSED = -2;
+
+// The level RTS has while the driver sends; it has the other one after.
+enum serial_rs485_mode : uint8_t
+{
+    kSERIAL_RS485_OFF = 0, // the line's RS-485 state is left alone
+    kSERIAL_RS485_RTS_ON_SEND,
+    kSERIAL_RS485_RTS_AFTER_SEND,
+};
+
+struct serial_rs485_args
+{
+    serial_rs485_mode mode;
+    uint32_t delay_before_ms; // RTS set this long before the first bit
+    uint32_t delay_after_ms;  // and kept this long after the last
+};
 
 struct com_transport_args
 {
     char endpoint_path[kCOM_ENDPOINT_PATH_SIZE]; // NUL-terminated, at most 127 characters
+    serial_rs485_args rs485;                     // all zero: RS-485 mode left alone
 };
 
 #endif

@@ -55,6 +55,8 @@ struct exchange_session
     // An intact block ended at window_us and no header came since.
     bool window_open;
     int64_t window_us;
+    uint64_t intact_blocks;
+    int64_t block_start_us; // when the header of the current block came
     bool broken;
     exchange_outcome broken_outcome;
     bool query_active;
@@ -170,6 +172,7 @@ void _T_end_block(exchange_session* aSession)
     }
     aSession->window_open = true;
     aSession->window_us = _T_now_us();
+    ++aSession->intact_blocks;
     if (!aSession->query_active || query.done)
         return;
     if (!query.sent)
@@ -203,6 +206,7 @@ void _T_handle_block(void* aUserData, uint64_t aBlockTs, uint8_t aStat, uint16_t
     {
     case kBLOCKDECODER11_STAT_INIT:
         session->window_open = false;
+        session->block_start_us = _T_now_us();
         _T_start_block(&query);
         break;
     case kBLOCKDECODER11_STAT_MSG:
@@ -352,6 +356,19 @@ void _T_keep_if_broken(exchange_session* aSession)
     }
 }
 
+// One wait for input with no query under way: the whole time left, silence being expected.
+void _T_await_input(exchange_session* aSession, int64_t aDeadlineUs)
+{
+    const int64_t remainingMs = (aDeadlineUs - _T_now_us() + 999) / 1000;
+    const timespec wait{static_cast<time_t>(remainingMs / 1000), (remainingMs % 1000) * 1000000L};
+    pollfd link{_T_link(aSession), POLLIN, 0};
+    const int ready = ppoll(&link, 1, &wait, aSession->config.wait_mask);
+    if (ready < 0 && errno != EINTR)
+        _T_finish(aSession, kEXCHANGE_POLL_ERROR, errno);
+    else if (ready > 0)
+        _T_read(aSession, ready, link.revents);
+}
+
 } // namespace
 
 exchange_open_status Exchange__Open(exchange_session** aSession, const com_transport_args* aArgs,
@@ -368,11 +385,13 @@ exchange_open_status Exchange__Open(exchange_session** aSession, const com_trans
         delete session;
         return kEXCHANGE_OPEN_INIT_FAILED;
     }
-    if (Transport__Open(&session->transport) != 0)
+    const int opened = Transport__Open(&session->transport);
+    if (opened != 0)
     {
         Transport__Deinit(&session->transport);
         delete session;
-        return kEXCHANGE_OPEN_OPEN_FAILED;
+        return opened == kCOM_OPEN_RS485_REFUSED ? kEXCHANGE_OPEN_RS485_REFUSED
+                                                 : kEXCHANGE_OPEN_OPEN_FAILED;
     }
     *aSession = session;
     return kEXCHANGE_OPEN_DONE;
@@ -387,7 +406,7 @@ void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
     const int64_t deadlineUs = _T_now_us() + int64_t{aOutcome->deadline_ms} * 1000;
     if (_T_window_still_open(aSession))
         _T_send(aSession);
-    query_state& query = aSession->query;
+    const query_state& query = aSession->query;
     while (!query.done && !_T_stopped(aSession))
     {
         if (query.write_failed)
@@ -428,6 +447,34 @@ void Exchange__Listen(exchange_session* aSession, int aWaitMs, exchange_outcome*
 const block_decoder11_t* Exchange__Decoder(exchange_session* aSession)
 {
     return Transport__GetDecoder(&aSession->transport);
+}
+
+void Exchange__AwaitBlock(exchange_session* aSession, int aMaxMs, exchange_outcome* aOutcome)
+{
+    *aOutcome = exchange_outcome{};
+    aSession->outcome = aOutcome;
+    aSession->query = query_state{};
+    if (_T_repeat_if_broken(aSession))
+        return;
+    aOutcome->deadline_ms = aMaxMs;
+    const int64_t startUs = _T_now_us();
+    const int64_t silentFromUs = aSession->intact_blocks > 0 ? aSession->window_us : startUs;
+    const int64_t deadlineUs = startUs + static_cast<int64_t>(aMaxMs) * 1000;
+    const uint64_t seen = aSession->intact_blocks;
+    while (!aSession->query.done && !_T_stopped(aSession))
+    {
+        if (aSession->intact_blocks != seen)
+        {
+            const int64_t silentUs = std::max<int64_t>(aSession->block_start_us - silentFromUs, 0);
+            aOutcome->silent_ms = static_cast<uint32_t>(silentUs / 1000);
+            _T_finish(aSession, kEXCHANGE_ACCEPTED);
+        }
+        else if (_T_now_us() >= deadlineUs)
+            _T_finish(aSession, kEXCHANGE_NO_REPLY);
+        else
+            _T_await_input(aSession, deadlineUs);
+    }
+    _T_keep_if_broken(aSession);
 }
 
 void Exchange__Close(exchange_session* aSession)

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "log.h"
+#include "serial_rs485.h"
 
 namespace
 {
@@ -23,6 +24,8 @@ struct com_transport
     struct termios old_termios;
     struct termios new_termios;
     int dev_fd;
+    serial_rs485_args rs485;
+    struct serial_rs485 old_rs485;
 };
 
 // Drops the descriptor after a failed open step; the lock goes with it.
@@ -57,6 +60,29 @@ bool _T_settings_took_effect(const com_transport* aSelf)
            got.c_lflag == want.c_lflag;
 }
 
+void _T_restore_termios(const com_transport* aSelf)
+{
+    if (tcsetattr(aSelf->dev_fd, TCSANOW, &aSelf->old_termios) != 0)
+        LOG_WRITE(2, "failed to restore attributes of device %s (%s)", aSelf->dev_path,
+                  std::strerror(errno));
+}
+
+// Turns on the RS-485 mode asked for, if any, after saving the line's own.
+int _T_enable_rs485(com_transport* aSelf)
+{
+    if (aSelf->rs485.mode == kSERIAL_RS485_OFF)
+        return 0;
+    if (SerialRs485__Enable(aSelf->dev_fd, &aSelf->rs485, &aSelf->old_rs485) != 0)
+    {
+        LOG_WRITE(1, "the driver of %s refused RS-485 mode %s (%s)", aSelf->dev_path,
+                  SerialRs485__ModeName(aSelf->rs485.mode), std::strerror(errno));
+        return -1;
+    }
+    LOG_WRITE(3, "RS-485 mode %s on %s (delays %u/%u ms)", SerialRs485__ModeName(aSelf->rs485.mode),
+              aSelf->dev_path, aSelf->rs485.delay_before_ms, aSelf->rs485.delay_after_ms);
+    return 0;
+}
+
 } // namespace
 
 int ComTransport__Create(void** aSelf, const com_transport_args* aComArgs)
@@ -77,6 +103,7 @@ int ComTransport__Create(void** aSelf, const com_transport_args* aComArgs)
         return -1;
     }
     std::memcpy(self->dev_path, aComArgs->endpoint_path, pathSize);
+    self->rs485 = aComArgs->rs485;
     self->dev_fd = -1;
     *aSelf = self;
     LOG_WRITE(5, "done");
@@ -138,13 +165,18 @@ int ComTransport__Open(void* aSelf)
     {
         LOG_WRITE(1, "failed to verify attributes of %s", self->dev_path);
     }
+    else if (_T_enable_rs485(self) != 0)
+    {
+        _T_restore_termios(self);
+        _T_abandon(self);
+        return kCOM_OPEN_RS485_REFUSED;
+    }
     else
     {
         LOG_WRITE(4, "done");
         return 0;
     }
-    if (tcsetattr(self->dev_fd, TCSANOW, &self->old_termios) != 0)
-        LOG_WRITE(2, "Failed to restore device attributes: %s", std::strerror(errno));
+    _T_restore_termios(self);
     return _T_abandon(self);
 }
 
@@ -156,9 +188,11 @@ int ComTransport__Close(void* aSelf)
     {
         // Output still queued (a write cut short by a stop) would make close wait for it to drain.
         tcflush(self->dev_fd, TCOFLUSH);
-        if (tcsetattr(self->dev_fd, TCSANOW, &self->old_termios) != 0)
-            LOG_WRITE(2, "failed to restore attributes of device %s (%s)", self->dev_path,
+        if (self->rs485.mode != kSERIAL_RS485_OFF &&
+            SerialRs485__Restore(self->dev_fd, &self->old_rs485) != 0)
+            LOG_WRITE(2, "failed to restore the RS-485 state of device %s (%s)", self->dev_path,
                       std::strerror(errno));
+        _T_restore_termios(self);
         if (close(self->dev_fd) != 0)
         {
             LOG_WRITE(2, "failed to close device %s (%s)", self->dev_path, std::strerror(errno));

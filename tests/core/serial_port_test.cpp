@@ -5,7 +5,11 @@
 
 #include <poll.h>
 
+#include <cstdarg>
+
 #include <dlfcn.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +18,8 @@
 
 #include "log_capture.hpp"
 #include "pty_pair.hpp"
+#include "exchange.h"
+#include "serial_rs485.h"
 #include "transport_serial.h"
 
 // Fault injection for the read-back check: a pseudo-terminal keeps every setting it is given, so
@@ -34,6 +40,45 @@ extern "C" int tcsetattr(int aFd, int aActions, const struct termios* aTermios)
     struct termios partial = *aTermios;
     partial.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
     return real(aFd, aActions, &partial);
+}
+
+// A pseudo-terminal has no RS-485 mode: the driver of a real adapter is imitated here. While
+// armed, TIOCGRS485 and TIOCSRS485 on any descriptor are answered from g_rs485_state, and every
+// TIOCSRS485 is recorded; g_rs485_refuse makes TIOCSRS485 fail with that errno.
+namespace
+{
+bool g_rs485_armed = false;
+int g_rs485_refuse = 0;
+struct serial_rs485 g_rs485_state
+{
+};
+std::vector<struct serial_rs485> g_rs485_sets;
+} // namespace
+
+extern "C" int ioctl(int aFd, unsigned long aRequest, ...)
+{
+    va_list args;
+    va_start(args, aRequest);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    using ioctl_fn = int (*)(int, unsigned long, ...);
+    static ioctl_fn real = reinterpret_cast<ioctl_fn>(dlsym(RTLD_NEXT, "ioctl"));
+    if (!g_rs485_armed || (aRequest != TIOCGRS485 && aRequest != TIOCSRS485))
+        return real(aFd, aRequest, argument);
+    auto* rs485 = static_cast<struct serial_rs485*>(argument);
+    if (aRequest == TIOCGRS485)
+    {
+        *rs485 = g_rs485_state;
+        return 0;
+    }
+    g_rs485_sets.push_back(*rs485);
+    if (g_rs485_refuse != 0)
+    {
+        errno = g_rs485_refuse;
+        return -1;
+    }
+    g_rs485_state = *rs485;
+    return 0;
 }
 
 namespace
@@ -73,9 +118,10 @@ class serial_port : public ::testing::Test
         }
     }
 
-    void* create(const std::string& aPath)
+    void* create(const std::string& aPath, serial_rs485_args aRs485 = {})
     {
         com_transport_args args{};
+        args.rs485 = aRs485;
         aPath.copy(args.endpoint_path, sizeof args.endpoint_path - 1);
         void* port = nullptr;
         EXPECT_EQ(ComTransport__Create(&port, &args), 0);
@@ -276,6 +322,178 @@ TEST_F(serial_port, settings_that_do_not_stick_are_undone_and_refused)
 
     void* other = create(pty_.path()); // the lock went with the descriptor
     EXPECT_EQ(ComTransport__Open(other), 0) << capture.dump();
+}
+
+// The adapter's own state before the run: something the run must put back field by field.
+struct serial_rs485 _T_adapter_state()
+{
+    struct serial_rs485 state
+    {
+    };
+    state.flags = SER_RS485_RX_DURING_TX;
+    state.delay_rts_before_send = 7;
+    state.delay_rts_after_send = 9;
+    return state;
+}
+
+bool _T_same(const struct serial_rs485& aLeft, const struct serial_rs485& aRight)
+{
+    return std::memcmp(&aLeft, &aRight, sizeof aLeft) == 0;
+}
+
+class serial_port_rs485 : public serial_port
+{
+  protected:
+    void SetUp() override
+    {
+        serial_port::SetUp();
+        g_rs485_armed = true;
+        g_rs485_refuse = 0;
+        g_rs485_state = _T_adapter_state();
+        g_rs485_sets.clear();
+    }
+
+    void TearDown() override
+    {
+        serial_port::TearDown();
+        g_rs485_armed = false;
+    }
+};
+
+// The exact structure asked for in each mode, and the earlier state put back at close.
+TEST_F(serial_port_rs485, mode_is_asked_for_exactly_and_the_earlier_state_restored)
+{
+    struct mode_case
+    {
+        serial_rs485_args args;
+        uint32_t flags;
+    };
+    const mode_case cases[] = {
+        {{kSERIAL_RS485_RTS_ON_SEND, 0, 0}, SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND},
+        {{kSERIAL_RS485_RTS_AFTER_SEND, 3, 1000}, SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND},
+    };
+    for (const mode_case& entry : cases)
+    {
+        SCOPED_TRACE(SerialRs485__ModeName(entry.args.mode));
+        g_rs485_sets.clear();
+        log_capture capture;
+        void* port = create(pty_.path(), entry.args);
+        ASSERT_EQ(ComTransport__Open(port), 0) << capture.dump();
+        ASSERT_EQ(g_rs485_sets.size(), 1u);
+        struct serial_rs485 want
+        {
+        };
+        want.flags = entry.flags;
+        want.delay_rts_before_send = entry.args.delay_before_ms;
+        want.delay_rts_after_send = entry.args.delay_after_ms;
+        EXPECT_TRUE(_T_same(g_rs485_sets[0], want)) << "flags " << g_rs485_sets[0].flags;
+        expect_raw_settings();
+        ASSERT_EQ(ComTransport__Close(port), 0);
+        ASSERT_EQ(g_rs485_sets.size(), 2u);
+        EXPECT_TRUE(_T_same(g_rs485_state, _T_adapter_state()));
+        expect_earlier_settings();
+    }
+}
+
+TEST_F(serial_port_rs485, mode_off_leaves_the_rs485_state_alone)
+{
+    void* port = create(pty_.path());
+    ASSERT_EQ(ComTransport__Open(port), 0);
+    ASSERT_EQ(ComTransport__Close(port), 0);
+    EXPECT_TRUE(g_rs485_sets.empty());
+}
+
+// A driver without RS-485 mode: the open fails with its own status, the line as it was found.
+TEST_F(serial_port_rs485, refusal_leaves_the_line_as_found)
+{
+    for (int error : {ENOTTY, EINVAL})
+    {
+        SCOPED_TRACE(error);
+        g_rs485_refuse = error;
+        log_capture capture;
+        void* port = create(pty_.path(), {kSERIAL_RS485_RTS_ON_SEND, 0, 0});
+        EXPECT_EQ(ComTransport__Open(port), kCOM_OPEN_RS485_REFUSED);
+        EXPECT_EQ(ComTransport__GetLinkHandle(port), -1);
+        EXPECT_TRUE(capture.has(1, "_T_enable_rs485",
+                                "the driver of " + pty_.path() + " refused RS-485 mode rts-on-send (" +
+                                    std::strerror(error) + ")"))
+            << capture.dump();
+        expect_earlier_settings();
+        EXPECT_TRUE(_T_same(g_rs485_state, _T_adapter_state()));
+    }
+    g_rs485_armed = false; // the real pseudo-terminal refuses too
+    void* port = create(pty_.path(), {kSERIAL_RS485_RTS_ON_SEND, 0, 0});
+    EXPECT_EQ(ComTransport__Open(port), kCOM_OPEN_RS485_REFUSED);
+    expect_earlier_settings();
+    void* plain = create(pty_.path());
+    EXPECT_EQ(ComTransport__Open(plain), 0) << "the lock went with the descriptor";
+}
+
+// A session that ends by a failure or by a stop signal puts the RS-485 state back all the same.
+TEST_F(serial_port_rs485, session_restores_the_state_after_failure_and_stop_signal)
+{
+    for (bool stop : {false, true})
+    {
+        SCOPED_TRACE(stop ? "stop signal" : "silent line");
+        g_rs485_sets.clear();
+        volatile sig_atomic_t stopSignal = stop ? SIGTERM : 0;
+        const exchange_config config{20, nullptr, nullptr, nullptr, nullptr, &stopSignal};
+        com_transport_args args{};
+        pty_.path().copy(args.endpoint_path, sizeof args.endpoint_path - 1);
+        args.rs485 = {kSERIAL_RS485_RTS_AFTER_SEND, 1, 2};
+        exchange_session* session = nullptr;
+        ASSERT_EQ(Exchange__Open(&session, &args, Transport__InitCom, &config),
+                  kEXCHANGE_OPEN_DONE);
+        uat4_action_t query{};
+        UatAction4__InitCommandU32(&query, 1000, 344, 0xFFFFFFFF);
+        exchange_outcome outcome{};
+        Exchange__Query(session, &query, &outcome);
+        EXPECT_EQ(outcome.status, stop ? kEXCHANGE_STOPPED : kEXCHANGE_NO_INPUT);
+        EXPECT_EQ(g_rs485_state.flags, static_cast<uint32_t>(SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND));
+        Exchange__Close(session);
+        EXPECT_EQ(g_rs485_sets.size(), 2u);
+        EXPECT_TRUE(_T_same(g_rs485_state, _T_adapter_state()));
+        expect_earlier_settings();
+    }
+}
+
+// VESK11_RS485 and --rs485 values.
+TEST(serial_rs485_mode, names_and_environment_values)
+{
+    struct value_case
+    {
+        const char* text;
+        bool environment_ok;
+        serial_rs485_mode mode;
+        bool name_ok;
+    };
+    const value_case cases[] = {
+        {"", true, kSERIAL_RS485_OFF, false},
+        {"0", true, kSERIAL_RS485_OFF, false},
+        {"1", true, kSERIAL_RS485_RTS_ON_SEND, false},
+        {"on", true, kSERIAL_RS485_RTS_ON_SEND, false},
+        {"rts-on-send", true, kSERIAL_RS485_RTS_ON_SEND, true},
+        {"rts-after-send", true, kSERIAL_RS485_RTS_AFTER_SEND, true},
+        {"off", false, kSERIAL_RS485_OFF, false},
+        {"RTS-ON-SEND", false, kSERIAL_RS485_OFF, false},
+        {"2", false, kSERIAL_RS485_OFF, false},
+    };
+    for (const value_case& entry : cases)
+    {
+        SCOPED_TRACE(entry.text);
+        serial_rs485_mode mode = static_cast<serial_rs485_mode>(99);
+        EXPECT_EQ(SerialRs485__ModeFromEnvironment(entry.text, &mode), entry.environment_ok);
+        if (entry.environment_ok)
+        {
+            EXPECT_EQ(mode, entry.mode);
+        }
+        mode = static_cast<serial_rs485_mode>(99);
+        EXPECT_EQ(SerialRs485__ParseMode(entry.text, &mode), entry.name_ok);
+        EXPECT_EQ(mode, entry.name_ok ? entry.mode : static_cast<serial_rs485_mode>(99));
+    }
+    serial_rs485_mode mode = kSERIAL_RS485_RTS_ON_SEND;
+    EXPECT_TRUE(SerialRs485__ModeFromEnvironment(nullptr, &mode));
+    EXPECT_EQ(mode, kSERIAL_RS485_OFF);
 }
 
 TEST(serial_port_object, destroying_null_is_refused)

@@ -117,6 +117,107 @@ TEST_F(ctl_commands, set_writes_with_read_back_and_saves_on_request)
     EXPECT_EQ(run.out, "param_x  2000/50  1\n") << "-q leaves the confirmation out";
 }
 
+// Each operation sends its one command, with the group or value given, and reports it; low-power
+// writes power_mode with read-back.
+TEST_F(ctl_commands, operations_send_their_command_and_report_it)
+{
+    struct operation_case
+    {
+        std::vector<std::string> args;
+        uint16_t array; // the command the sensor received, or 104: power_mode written
+        uint32_t value;
+        std::string out;
+        std::string json;
+    };
+    // clang-format off
+    const std::vector<operation_case> cases = {
+        {{"save"}, 344, 0xFFFFFFFF, "update_flash_conf  1000/344  0xFFFFFFFF  accepted\n",
+         R"({"command":{"name":"update_flash_conf","group":1000,"id":344,"argument":4294967295}})"},
+        {{"save", "2000"}, 344, 2000, "update_flash_conf  1000/344  0x000007D0  accepted\n", ""},
+        {{"reset-ram", "0x7d0"}, 345, 2000, "reset_ram_conf  1000/345  0x000007D0  accepted\n", ""},
+        {{"reset-ram"}, 345, 0xFFFFFFFF, "reset_ram_conf  1000/345  0xFFFFFFFF  accepted\n", ""},
+        {{"reset-flash"}, 346, 0xFFFFFFFF, "reset_flash_conf  1000/346  0xFFFFFFFF  accepted\n",
+         R"({"command":{"name":"reset_flash_conf","group":1000,"id":346,"argument":4294967295}})"},
+        {{"command", "1000/344", "4294967295"}, 344, 0xFFFFFFFF, "update_flash_conf  1000/344  0xFFFFFFFF  accepted\n", ""},
+        {{"command", "reset_ram_conf", "0xFFFFFFFF"}, 345, 0xFFFFFFFF, "reset_ram_conf  1000/345  0xFFFFFFFF  accepted\n", ""},
+        {{"low-power", "on"}, 104, 0, "power_mode  2000/104  0\n",
+         R"({"values":[{"name":"power_mode","group":2000,"id":104,"value":0}]})"},
+        {{"low-power", "off"}, 104, 1, "power_mode  2000/104  1\n", ""},
+    };
+    // clang-format on
+    for (const operation_case& entry : cases)
+    {
+        SCOPED_TRACE(entry.args[0] + (entry.args.size() > 1 ? " " + entry.args[1] : ""));
+        start_sim(options(5));
+        const cli_result run = ctl(entry.args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, entry.out);
+        const auto queries = sim_->queries();
+        ASSERT_EQ(queries.size(), 1u) << "sent once, nothing else";
+        EXPECT_EQ(queries[0].group, entry.array == 104 ? 2000 : 1000);
+        EXPECT_EQ(queries[0].array, entry.array);
+        EXPECT_EQ(queries[0].action_type, entry.array == 104 ? 4 : 0);
+        EXPECT_EQ(queries[0].value, entry.value);
+        if (entry.array == 104)
+        {
+            EXPECT_EQ(ram(2000, 104), entry.value);
+        }
+        if (entry.json.empty())
+            continue;
+        std::vector<std::string> args = entry.args;
+        args.push_back("--json");
+        EXPECT_EQ(json_of(ctl(args)), nlohmann::json::parse(entry.json));
+    }
+}
+
+// The configuration commands act: a value set, saved, changed again, reset from flash, and flash
+// reset to the factory's.
+TEST_F(ctl_commands, save_and_resets_move_the_configuration_between_ram_and_flash)
+{
+    ASSERT_EQ(ctl({"set", "param_x=2"}).status, 0);
+    ASSERT_EQ(ctl({"save"}).status, 0);
+    EXPECT_EQ(flash(2000, 50), 0x40000000u);
+    ASSERT_EQ(ctl({"set", "param_x=3"}).status, 0);
+    ASSERT_EQ(ctl({"reset-ram", "2000"}).status, 0);
+    EXPECT_EQ(ram(2000, 50), 0x40000000u) << "RAM from flash";
+    ASSERT_EQ(ctl({"reset-flash"}).status, 0);
+    EXPECT_EQ(flash(2000, 50), 0x3E800000u) << "flash back to the factory's 0.25";
+    const cli_result run = ctl({"reset-ram", "7"});
+    EXPECT_EQ(run.status, 76);
+    EXPECT_EQ(run.err, "vesk11-ctl: the sensor refused reset_ram_conf (result 6)\n");
+}
+
+// The reboot goes out once; the run ends when the sensor is back, and tells the silence.
+TEST_F(ctl_commands, reboot_waits_for_the_sensor_and_tells_how_long_it_was_silent)
+{
+    sim_options opts = options(10);
+    opts.reboot_ms = 400;
+    start_sim(opts);
+    cli_result run = ctl({"reboot", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    nlohmann::json json = json_of(run);
+    EXPECT_EQ(json["command"], nlohmann::json::parse(
+                                   R"({"name":"reboot","group":1000,"id":342,"argument":0})"));
+    const long silent = json["silent_ms"].get<long>();
+    EXPECT_GE(silent, 395);
+    EXPECT_LE(silent, vesk11_test::within_ms(400 + 250));
+    EXPECT_GE(run.elapsed_ms, 400);
+    ASSERT_EQ(queries_of(0).size(), 1u) << "never sent again during the silence";
+    EXPECT_EQ(queries_of(0)[0].array, 342);
+
+    run = ctl({"reboot", "--reboot-wait", "150"});
+    EXPECT_EQ(run.status, 69);
+    EXPECT_EQ(run.err, "vesk11-ctl: the sensor on " + sim_->path() +
+                           " sent no intact block within 150 ms (waiting after the reboot)\n");
+    EXPECT_EQ(queries_of(0).size(), 2u);
+
+    opts.drop_reply = 1; // the reply is lost: the command is still not sent again
+    start_sim(opts);
+    run = ctl({"reboot", "-t", "50", "-r", "2"});
+    EXPECT_EQ(run.status, 69);
+    EXPECT_EQ(queries_of(0).size(), 1u);
+}
+
 // A write that fails ends the run; the values written before it stay, and the report says so.
 TEST_F(ctl_commands, set_stops_at_a_refused_write_and_reports_what_was_written)
 {
@@ -256,6 +357,17 @@ TEST_F(ctl_commands, usage_errors_exit_64_before_the_line_is_opened)
         {"set out of range", {"set", "power_mode=2147483648"}, 64, "usage", "power_mode=2147483648: not a whole number"},
         {"check with save", {"apply", "f", "--check", "--save"}, 64, "usage", "apply --check writes nothing, so it cannot --save"},
         {"empty device", {"info", "--device="}, 64, "usage", "--device needs a path"},
+        {"low-power maybe", {"low-power", "maybe"}, 64, "usage", "low-power takes on or off, got 'maybe'"},
+        {"group not a number", {"save", "all"}, 64, "usage", "GROUP 'all' is not a whole number from 0 to 4294967295"},
+        {"group above 32 bits", {"reset-flash", "0x100000000"}, 64, "usage", "GROUP '0x100000000' is not"},
+        {"command of a parameter", {"command", "param_x", "1"}, 64, "usage", "param_x is not a command: use get or set"},
+        {"command id not numbers", {"command", "1000/x", "1"}, 64, "usage", "'1000/x' is not a command name or GROUP/ID"},
+        {"command without a value", {"command", "1000/344"}, 64, "usage", "command needs arguments"},
+        {"reboot wait 0", {"reboot", "--reboot-wait", "0"}, 64, "usage", "--reboot-wait '0' is not a whole number from 1 to 600000"},
+        {"reboot wait elsewhere", {"save", "--reboot-wait", "5"}, 64, "usage", "--reboot-wait is not an option of save"},
+        {"rs485 unknown mode", {"info", "--rs485=rts-high"}, 64, "usage", "--rs485 'rts-high' is not a mode: rts-on-send or rts-after-send"},
+        {"rs485 delay alone", {"info", "--rs485-delay-after", "2"}, 64, "usage", "an RS-485 delay needs --rs485 (or VESK11_RS485)"},
+        {"rs485 delay too long", {"info", "--rs485", "--rs485-delay-before", "1001"}, 64, "usage", "--rs485-delay-before '1001' is not a whole number from 0 to 1000"},
     };
     // clang-format on
     for (const status_case& entry : cases)
@@ -291,6 +403,21 @@ TEST_F(ctl_commands, environment_gives_device_and_time_out_and_options_win)
     EXPECT_EQ(run.status, 64);
     EXPECT_EQ(run.err.substr(0, 69),
               "vesk11-ctl: no device: give --device PATH or set VESK11_CLI_ENDPOINT\n");
+    // VESK11_RS485 asks a pty for the RS-485 mode, which it refuses; 0 or empty leave it off.
+    run = ctl({"get", "hw_antenna"}, {line, "VESK11_RS485=on"});
+    EXPECT_EQ(run.status, 69);
+    EXPECT_EQ(run.err, "vesk11-ctl: the driver of " + sim_->path() +
+                           " refused RS-485 mode rts-on-send (no RS-485 support); the line is left "
+                           "as found\n");
+    run = ctl({"get", "hw_antenna"}, {line, "VESK11_RS485=rts-after-send"});
+    EXPECT_NE(run.err.find("refused RS-485 mode rts-after-send"), std::string::npos) << run.err;
+    for (const char* off : {"VESK11_RS485=0", "VESK11_RS485="})
+        EXPECT_EQ(ctl({"get", "hw_antenna"}, {line, off}).status, 0) << off;
+    run = ctl({"get", "hw_antenna"}, {line, "VESK11_RS485=yes"});
+    EXPECT_EQ(run.status, 64);
+    EXPECT_EQ(run.err.substr(0, 77),
+              "vesk11-ctl: VESK11_RS485 'yes' is not 1, on, 0, rts-on-send or rts-after-send");
+    EXPECT_EQ(sim_->queries().size(), 4u) << "nothing sent on a refused line";
     run = ctl({"--device", sim_->path(), "get", "hw_antenna"}, {"VESK11_CLI_ENDPOINT=/nonexistent"});
     EXPECT_EQ(run.status, 0) << "--device wins: " << run.err;
     EXPECT_EQ(run.out, "hw_antenna  2003/7  2\n");
@@ -318,6 +445,8 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
         {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
         {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no intact block from "},
+        {"rs485 refused by a pty", nullptr, {"info", "--rs485"}, 69, "unavailable", "the driver of /dev/pts/"},
+        {"rs485 mode named", nullptr, {"save", "--rs485=rts-after-send", "--rs485-delay-after", "1"}, 69, "unavailable", "the driver of /dev/pts/"},
         {"output folder missing", nullptr, {"dump", "-o", "/nonexistent/d.json"}, 73, "output", "cannot write /nonexistent/d.json (create): No such file or directory"},
         {"line hung up", [](sim_options& o) { o.hangup_after_query = true; }, {"get", "param_x"}, 74, "io", "/dev/pts/"},
         {"refused", [](sim_options& o) { o.force_result = 3; }, {"get", "param_x"}, 76, "refused", "the sensor refused to read param_x (result 3)"},

@@ -92,6 +92,29 @@ TEST(sim_options, every_option_in_both_spellings)
                 options.trace);
 }
 
+// --rs485 with its mode and delays; VESK11_RS485 stands in for it with a device only.
+TEST(sim_options, rs485_mode_of_a_device)
+{
+    sim_options options;
+    std::string error;
+    ASSERT_EQ(parse({"--device", "/dev/ttyS0", "--rs485=rts-after-send", "--rs485-delay-before", "3",
+                     "--rs485-delay-after=4"},
+                    options, error),
+              parse_outcome_t::kRUN)
+        << error;
+    EXPECT_EQ(options.rs485.mode, kSERIAL_RS485_RTS_AFTER_SEND);
+    EXPECT_EQ(options.rs485.delay_before_ms, 3u);
+    EXPECT_EQ(options.rs485.delay_after_ms, 4u);
+    setenv("VESK11_RS485", "on", 1);
+    sim_options fromEnvironment;
+    EXPECT_EQ(parse({"--device", "/dev/ttyS0"}, fromEnvironment, error), parse_outcome_t::kRUN);
+    EXPECT_EQ(fromEnvironment.rs485.mode, kSERIAL_RS485_RTS_ON_SEND);
+    sim_options onPty;
+    EXPECT_EQ(parse({"--period", "5"}, onPty, error), parse_outcome_t::kRUN);
+    EXPECT_EQ(onPty.rs485.mode, kSERIAL_RS485_OFF) << "a pty has no RS-485 mode";
+    unsetenv("VESK11_RS485");
+}
+
 TEST(sim_options, help_ends_parsing_and_lists_every_option)
 {
     sim_options options;
@@ -131,6 +154,10 @@ TEST(sim_options, bad_command_lines_are_refused_with_a_reason)
         {"--refuse-set=2:8:1"},
         {"--drop-reply", "0"},
         {"--silent-after", "-1"},
+        {"--rs485"},
+        {"--device", "/dev/ttyS0", "--rs485=on"},
+        {"--device", "/dev/ttyS0", "--rs485-delay-after", "1001"},
+        {"--device", "/dev/ttyS0", "--rs485-delay-before", "2"},
     };
     for (const auto& args : cases)
     {
