@@ -30,6 +30,9 @@ endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The reference pages README links to, beside it as in the repository.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+  FILES_MATCHING PATTERN "*.md")
 
 # Debian package: cpack -G DEB in the build folder.
 set(CPACK_PACKAGE_NAME vesk11-cli)

@@ -1,8 +1,8 @@
 #include "flash_file.hpp"
 
 #include <cerrno>
-#include <climits>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -24,8 +24,8 @@ constexpr char kFIRST_LINE[] = "vesk11-sim flash 1";
 constexpr char kLAST_LINE[] = "end";
 constexpr uint8_t kVALUE_I32 = 0;
 constexpr uint8_t kVALUE_F32 = 2;
-constexpr size_t kMAX_FILE_SIZE = 1024 * 1024; // the real file is about 1 kB
-constexpr int kMAX_LINK_HOPS = 40;             // as the kernel's own limit
+constexpr size_t kMAX_FILE_SIZE = size_t{1024} * 1024; // the real file is about 1 kB
+constexpr int kMAX_LINK_HOPS = 40;                     // as the kernel's own limit
 
 std::string _T_errno_text(const std::string& aWhat, const std::string& aPath)
 {
@@ -115,14 +115,17 @@ std::string _T_folder_of(const std::string& aPath)
 std::string _T_follow_links(const std::string& aPath)
 {
     std::string path = aPath;
-    std::string target(PATH_MAX, '\0');
+    char target[PATH_MAX];
     for (int hop = 0; hop < kMAX_LINK_HOPS; ++hop)
     {
-        ssize_t n = readlink(path.c_str(), &target[0], target.size());
-        if (n <= 0 || static_cast<size_t>(n) >= target.size())
+        ssize_t n = readlink(path.c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof target)
             break;
-        std::string next(target.data(), static_cast<size_t>(n));
-        path = next[0] == '/' ? next : _T_folder_of(path) + next;
+        if (target[0] != '/')
+            path = _T_folder_of(path);
+        else
+            path.clear();
+        path.append(target, static_cast<size_t>(n));
     }
     return path;
 }

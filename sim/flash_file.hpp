@@ -29,7 +29,7 @@ struct flash_entry_t
 enum class flash_load_t
 {
     kLOADED,
-    kABSENT,  // no file yet
+    kABSENT,   // no file yet
     kDAMAGED,  // its text is not a flash file; aError says why
     kUNUSABLE, // unreadable, not a regular file, or larger than 1 MiB; aError says why
 };

@@ -1,5 +1,5 @@
 // Recognises query batches in the received byte stream with the project's block decoder, and
-// keeps the raw bytes of each frame.
+// keeps the raw bytes of each frame with the block recorder.
 #ifndef VESK11_SIM_QUERY_READER_HPP
 #define VESK11_SIM_QUERY_READER_HPP
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "block_decoder11.h"
+#include "block_record.h"
 #include "sensor_sim.hpp"
 
 namespace Orvo
@@ -39,21 +40,10 @@ class query_reader
                                  uint8_t aMsgPayloadSize);
 
   private:
-    struct message_t
-    {
-        uint16_t ident;
-        uint8_t size;
-        uint8_t data[8];
-    };
-
-    void on_header();
-    void on_block_end(bool aBodyCrcOk);
+    void on_block_end();
 
     block_decoder11_t decoder_{};
-    std::vector<uint8_t> window_; // bytes received since the last block ended
-    std::vector<uint8_t> frame_;  // the current block, from its start byte
-    bool in_block_ = false;
-    std::vector<message_t> messages_;
+    block_record block_{};
     uint64_t last_block_end_us_ = 0;
     std::vector<sim_query>* out_ = nullptr;
 };

@@ -36,8 +36,6 @@ enum sim_result_t : uint8_t
 
 // Identifier of every reply message and the udt_index of reply messages 1 and 3.
 constexpr uint16_t kSIM_REPLY_IDENT = 0x03FC;
-constexpr uint16_t kSIM_REPLY_MSG1_UDT_INDEX = 0x4278; // data bytes 0x78 0x42
-constexpr uint16_t kSIM_REPLY_MSG3_UDT_INDEX = 0x427A; // data bytes 0x7A 0x42
 // Status block of the unasked stream, two messages under one ident. The first: data 0x53 0x54,
 // cycle counter (uint32 LE), number of replies sent (low byte), reboot count (low byte). The
 // second: data 0x53 0x51, queries replaced by a newer one before their reply (uint32 LE),

@@ -46,7 +46,7 @@ bytes_t status_body(const status_fields_t& aStatus)
 bytes_t reply_body(const reply_fields_t& aReply)
 {
     uat4_reply_batch__reply_msg1__data msg1{};
-    Uat4__PutU16le(msg1.udt_index, kSIM_REPLY_MSG1_UDT_INDEX);
+    Uat4__PutU16le(msg1.udt_index, kUAT4_REPLY_MSG1_UDT_INDEX);
     msg1.batch_msg_seq = 0;
     msg1.reply_param_type = aReply.value_type;
     Uat4__PutU16le(msg1.reply_param_group, aReply.group);
@@ -59,7 +59,7 @@ bytes_t reply_body(const reply_fields_t& aReply)
     Uat4__PutU32le(msg2.reply_param_value, aReply.value);
 
     uat4_reply_batch__reply_msg3__data msg3{};
-    Uat4__PutU16le(msg3.udt_index, kSIM_REPLY_MSG3_UDT_INDEX);
+    Uat4__PutU16le(msg3.udt_index, kUAT4_REPLY_MSG3_UDT_INDEX);
     msg3.batch_msg_seq = 2;
     msg3.format = kSIM_REPLY_FORMAT_SCALAR;
     msg3.reply_param_array_dim0 = aReply.dim0;
@@ -74,22 +74,14 @@ bytes_t reply_body(const reply_fields_t& aReply)
 
 bytes_t frame_block(const bytes_t& aBody, bool aBadCrc)
 {
-    vesk11_head485 head{};
-    Block485__EncodeHead(&head, static_cast<uint16_t>(aBody.size()));
-    uint8_t trailer[kTRAILER485_SIZE];
-    Block485__EncodeTrailer(trailer, aBody.data(), static_cast<uint8_t>(aBody.size()));
+    bytes_t frame(kFRAME485_MAX_SIZE);
+    frame.resize(Block485__EncodeFrame(frame.data(), frame.size(), aBody.data(),
+                                       static_cast<uint8_t>(aBody.size())));
     if (aBadCrc)
     {
-        trailer[0] = static_cast<uint8_t>(~trailer[0]);
-        trailer[1] = static_cast<uint8_t>(~trailer[1]);
+        frame[frame.size() - 2] = static_cast<uint8_t>(~frame[frame.size() - 2]);
+        frame[frame.size() - 1] = static_cast<uint8_t>(~frame[frame.size() - 1]);
     }
-    // One allocation of the final size: header, body, trailer.
-    bytes_t frame(sizeof head + aBody.size() + kTRAILER485_SIZE);
-    uint8_t* out = frame.data();
-    std::memcpy(out, &head, sizeof head);
-    if (!aBody.empty())
-        std::memcpy(out + sizeof head, aBody.data(), aBody.size());
-    std::memcpy(out + sizeof head + aBody.size(), trailer, kTRAILER485_SIZE);
     return frame;
 }
 

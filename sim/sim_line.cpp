@@ -211,8 +211,8 @@ write_outcome_t sim_line::write_paced(const uint8_t* aData, size_t aSize)
     while (done < aSize)
     {
         uint64_t elapsed = _T_now_ns() - start;
-        size_t due = elapsed >= blockNs ? aSize
-                                        : static_cast<size_t>(elapsed * baud_ / kBYTE_BITS_NS);
+        size_t due =
+            elapsed >= blockNs ? aSize : static_cast<size_t>(elapsed * baud_ / kBYTE_BITS_NS);
         if (due > done)
         {
             write_outcome_t outcome = write_piece(aData + done, due - done);
@@ -224,7 +224,8 @@ write_outcome_t sim_line::write_paced(const uint8_t* aData, size_t aSize)
         // Rounded up, so that the wake-up is never before the byte is due.
         uint64_t next = ((done + 1) * kBYTE_BITS_NS + baud_ - 1) / baud_;
         uint64_t wait = next > elapsed ? next - elapsed : 0;
-        timespec timeout{static_cast<time_t>(wait / kNS_PER_S), static_cast<long>(wait % kNS_PER_S)};
+        timespec timeout{static_cast<time_t>(wait / kNS_PER_S),
+                         static_cast<long>(wait % kNS_PER_S)};
         pollfd stop{stop_fd_, POLLIN, 0};
         if (ppoll(&stop, stop_fd_ >= 0 ? 1 : 0, &timeout, nullptr) > 0)
             return write_outcome_t::kDROPPED;

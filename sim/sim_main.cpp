@@ -1,7 +1,8 @@
 // vesk11-sim: starts the simulated sensor, prints the line's path, runs until SIGINT, SIGTERM or
 // SIGHUP.
 // Exit status: 0 after a signal or --help, 64 for a bad command line, 1 when the sensor cannot
-// start (no pseudo-terminal, device or link, or a damaged flash file).
+// start (no pseudo-terminal, device or link, or a flash file that is damaged, not a regular
+// file or larger than 1 MiB).
 #include <csignal>
 #include <cstdio>
 #include <string>

@@ -31,12 +31,12 @@ void trace_sink::open(int aFd)
         return;
     if (S_ISSOCK(info.st_mode))
     {
-        mode_ = mode_t::kSEND;
+        mode_ = write_mode_t::kSEND;
         return;
     }
     if (S_ISREG(info.st_mode))
     {
-        mode_ = mode_t::kWRITE;
+        mode_ = write_mode_t::kWRITE;
         return;
     }
     std::string self = "/proc/self/fd/" + std::to_string(aFd);
@@ -45,7 +45,7 @@ void trace_sink::open(int aFd)
         return;
     fd_ = fd;
     own_fd_ = true;
-    mode_ = mode_t::kWRITE;
+    mode_ = write_mode_t::kWRITE;
 }
 
 void trace_sink::write_line(const std::string& aLine)
@@ -77,11 +77,11 @@ ssize_t trace_sink::write_now(const std::string& aText)
     if (fd_ < 0)
         return -1;
     pollfd entry{fd_, POLLOUT, 0};
-    if (mode_ == mode_t::kPOLL && (poll(&entry, 1, 0) != 1 || !(entry.revents & POLLOUT)))
+    if (mode_ == write_mode_t::kPOLL && (poll(&entry, 1, 0) != 1 || !(entry.revents & POLLOUT)))
         return -1;
     ssize_t n;
     do
-        n = mode_ == mode_t::kSEND
+        n = mode_ == write_mode_t::kSEND
                 ? send(fd_, aText.data(), aText.size(), MSG_DONTWAIT | MSG_NOSIGNAL)
                 : write(fd_, aText.data(), aText.size());
     while (n < 0 && errno == EINTR);

@@ -34,7 +34,7 @@ class trace_sink
     void flush();
 
   private:
-    enum class mode_t
+    enum class write_mode_t
     {
         kWRITE, // the descriptor never blocks
         kSEND,  // a socket: each send says not to wait
@@ -47,7 +47,7 @@ class trace_sink
 
     int fd_ = -1;
     bool own_fd_ = false;
-    mode_t mode_ = mode_t::kPOLL;
+    write_mode_t mode_ = write_mode_t::kPOLL;
     std::string owed_; // the rest of a line cut short, finished before anything else
     uint64_t dropped_ = 0;
 };

@@ -39,12 +39,14 @@ typedef void (*block_decoder11_dtor_fn)(void* aSelf);
 typedef void (*block_decoder11_add_buffer_fn)(void* aSelf, const uint8_t* aBufferData,
                                               size_t aBufferSize);
 typedef void (*block_decoder11_reset_fn)(void* aSelf);
+typedef size_t (*block_decoder11_copy_head_fn)(const void* aSelf, uint8_t* aOut, size_t aRoom);
 
 struct block_decoder11_vtable_t
 {
     block_decoder11_dtor_fn destroy;
     block_decoder11_add_buffer_fn add_buffer;
     block_decoder11_reset_fn reset;
+    block_decoder11_copy_head_fn copy_head;
 };
 
 // The handle: the operations and the state behind them. Use it through the functions below; a
@@ -72,6 +74,11 @@ void BlockDecoder11__Deinit(block_decoder11_t* aHandle);
 // the handler.
 void BlockDecoder11__AddBuffer(block_decoder11_t* aHandle, const uint8_t* aBufferData,
                                size_t aBufferSize);
+
+// During a kBLOCKDECODER11_STAT_INIT event: copies the bytes of the header just accepted, as
+// they were received, to aOut (room for aRoom bytes; 255 always suffice) and returns their count;
+// 0 when they do not fit. Elsewhere the result is undefined. Not on an empty handle.
+size_t BlockDecoder11__CopyHead(const block_decoder11_t* aHandle, uint8_t* aOut, size_t aRoom);
 
 // Drops the partial frame, without an event, and every byte held for a new search; the decoder
 // hunts for the next start byte. Allowed from inside the handler; not on an empty handle.

@@ -302,6 +302,18 @@ void _T_act(self_t* aSelf, uint8_t aByte)
     }
 }
 
+// The header just accepted lies in the ring from hold_head on; the 8-bit index wraps with it.
+size_t _T_copy_head(const void* aSelf, uint8_t* aOut, size_t aRoom)
+{
+    const self_t* self = static_cast<const self_t*>(aSelf);
+    const size_t size = self->curr_head_size;
+    if (size > aRoom)
+        return 0;
+    for (size_t i = 0; i < size; ++i)
+        aOut[i] = self->hold_data[static_cast<uint8_t>(self->hold_head + i)];
+    return size;
+}
+
 // What an abandoned header gave back is processed before the next fresh byte. Each header found
 // begins at a later byte, so the rescans end; a handler that resets the decoder empties the ring.
 // A fresh byte is held only while a header is read: elsewhere it is never looked at again.
@@ -340,6 +352,7 @@ bool BlockDecoder11__Init(block_decoder11_t* aHandle, block_decoder11_handler_fn
     aHandle->vtable.destroy = _T_destroy;
     aHandle->vtable.add_buffer = _T_add_rx_buffer;
     aHandle->vtable.reset = _T_restart;
+    aHandle->vtable.copy_head = _T_copy_head;
     LOG_WRITE(4, "done");
     return true;
 }
@@ -356,6 +369,11 @@ void BlockDecoder11__AddBuffer(block_decoder11_t* aHandle, const uint8_t* aBuffe
                                size_t aBufferSize)
 {
     aHandle->vtable.add_buffer(aHandle->self, aBufferData, aBufferSize);
+}
+
+size_t BlockDecoder11__CopyHead(const block_decoder11_t* aHandle, uint8_t* aOut, size_t aRoom)
+{
+    return aHandle->vtable.copy_head(aHandle->self, aOut, aRoom);
 }
 
 void BlockDecoder11__Reset(block_decoder11_t* aHandle)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "block_decoder11.h"
+#include "transport_serial_types11.h"
 
 namespace
 {
@@ -27,6 +28,7 @@ void BlockRecord__Take(block_record* aRecord, uint8_t aStat, uint16_t aMsgIdent,
     {
         aRecord->size = 0;
         aRecord->total = 0;
+        aRecord->head_size = 0;
     }
     else if (aStat == kBLOCKDECODER11_STAT_MSG)
     {
@@ -41,4 +43,27 @@ bool BlockRecord__Equals(const block_record* aRecord, const void* aBytes, size_t
 {
     return aRecord->total == aSize && aRecord->size == aSize &&
            std::memcmp(aRecord->bytes, aBytes, aSize) == 0;
+}
+
+void BlockRecord__TakeHead(block_record* aRecord, const block_decoder11_t* aDecoder)
+{
+    aRecord->head_size = BlockDecoder11__CopyHead(aDecoder, aRecord->head, sizeof aRecord->head);
+}
+
+size_t BlockRecord__Frame(const block_record* aRecord, uint8_t* aFrame, size_t aRoom)
+{
+    const size_t size = aRecord->head_size + aRecord->size + kTRAILER485_SIZE;
+    // The messages delivered must be the whole body the header announced (a message longer than
+    // the decoder delivers, or one cut by the body's end, is not).
+    const size_t announced =
+        aRecord->head_size >= 5 ? static_cast<size_t>(aRecord->head[3] << 8 | aRecord->head[4]) : 0;
+    if (aRecord->head_size == 0 || aRecord->total != aRecord->size || aRecord->size > 0xFF ||
+        announced != aRecord->size || size > aRoom)
+        return 0;
+    std::memcpy(aFrame, aRecord->head, aRecord->head_size);
+    if (aRecord->size != 0)
+        std::memcpy(aFrame + aRecord->head_size, aRecord->bytes, aRecord->size);
+    Block485__EncodeTrailer(aFrame + aRecord->head_size + aRecord->size, aRecord->bytes,
+                            static_cast<uint8_t>(aRecord->size));
+    return size;
 }

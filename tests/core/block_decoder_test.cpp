@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "block_decoder11.h"
+#include "block_record.h"
 #include "crc16.h"
 #include "log_capture.hpp"
 
@@ -315,11 +316,11 @@ std::vector<decode_case> false_header_cases()
 }
 
 // Feeding whole, byte by byte or in pieces of any size gives the same events.
-class BlockDecoderCases : public ::testing::TestWithParam<decode_case>
+class block_decoder_cases : public ::testing::TestWithParam<decode_case>
 {
 };
 
-TEST_P(BlockDecoderCases, EventsDoNotDependOnHowTheStreamIsCut)
+TEST_P(block_decoder_cases, events_do_not_depend_on_how_the_stream_is_cut)
 {
     const decode_case& c = GetParam();
     for (size_t piece : {c.input.size(), size_t(1), size_t(2), size_t(3), size_t(7), size_t(13)})
@@ -337,7 +338,7 @@ TEST_P(BlockDecoderCases, EventsDoNotDependOnHowTheStreamIsCut)
     }
 }
 
-TEST_P(BlockDecoderCases, EventsOfOneBlockShareItsTimeStamp)
+TEST_P(block_decoder_cases, events_of_one_block_share_its_time_stamp)
 {
     decoder d;
     d.feed(GetParam().input);
@@ -360,11 +361,11 @@ std::string case_name(const ::testing::TestParamInfo<decode_case>& aInfo)
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, BlockDecoderCases, ::testing::ValuesIn(decode_cases()), case_name);
-INSTANTIATE_TEST_SUITE_P(FalseHeaders, BlockDecoderCases, ::testing::ValuesIn(false_header_cases()),
+INSTANTIATE_TEST_SUITE_P(frames, block_decoder_cases, ::testing::ValuesIn(decode_cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(false_headers, block_decoder_cases, ::testing::ValuesIn(false_header_cases()),
                          case_name);
 
-TEST(BlockDecoder, ChecksumFailuresAreLoggedAtLevelOne)
+TEST(block_decoder, checksum_failures_are_logged_at_level_one)
 {
     vesk11_test::log_capture capture;
     decoder d;
@@ -375,7 +376,7 @@ TEST(BlockDecoder, ChecksumFailuresAreLoggedAtLevelOne)
     EXPECT_TRUE(capture.has(1, "", "fail: invalid block checksum")) << capture.dump();
 }
 
-TEST(BlockDecoder, GarbageAndGoodFramesLeaveNoRecord)
+TEST(block_decoder, garbage_and_good_frames_leave_no_record)
 {
     decoder d;
     vesk11_test::log_capture capture;
@@ -384,7 +385,7 @@ TEST(BlockDecoder, GarbageAndGoodFramesLeaveNoRecord)
     EXPECT_TRUE(capture.records().empty()) << capture.dump();
 }
 
-TEST(BlockDecoder, ResetMidFrameDropsItWithoutFinalCode)
+TEST(block_decoder, reset_mid_frame_drops_it_without_final_code)
 {
     decoder d;
     const bytes_t f = frame(kBODY_ABC);
@@ -395,7 +396,7 @@ TEST(BlockDecoder, ResetMidFrameDropsItWithoutFinalCode)
 }
 
 // The reset drops the bytes still to be searched again after a false header, not only the frame.
-TEST(BlockDecoder, ResetByTheHandlerDropsWhatAFalseHeaderGaveBack)
+TEST(block_decoder, reset_by_the_handler_drops_what_a_false_header_gave_back)
 {
     const bytes_t frameB = frame(message(0x0909, {1}));
     const bytes_t frameC = frame(message(0x0A0A, {2, 3}));
@@ -411,7 +412,7 @@ TEST(BlockDecoder, ResetByTheHandlerDropsWhatAFalseHeaderGaveBack)
 // A sensor repeating a status block whose data hold 7E 01 0C xx xx 04 just before the block
 // checksum: joining mid-stream, the hunt meets that pattern, and its false header swallows the
 // next frame's start byte, each time in the same way.
-TEST(BlockDecoder, JoiningPatternDataMidStreamDecodesEveryFrameAfterTheFirst)
+TEST(block_decoder, joining_pattern_data_mid_stream_decodes_every_frame_after_the_first)
 {
     constexpr size_t kFRAMES = 1000;
     const bytes_t data = {0x10, 0x27, 0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04};
@@ -434,7 +435,7 @@ TEST(BlockDecoder, JoiningPatternDataMidStreamDecodesEveryFrameAfterTheFirst)
     }
 }
 
-TEST(BlockDecoder, DeinitReleasesOnceAndEmptiesTheHandle)
+TEST(block_decoder, deinit_releases_once_and_empties_the_handle)
 {
     recorder rec;
     block_decoder11_t handle{};
@@ -448,3 +449,81 @@ TEST(BlockDecoder, DeinitReleasesOnceAndEmptiesTheHandle)
 }
 
 } // namespace
+
+namespace
+{
+
+// A decoder feeding a recorder, as a block handler that owns its decoder does.
+struct recorded
+{
+    block_decoder11_t decoder{};
+    block_record block{};
+    std::vector<bytes_t> frames; // BlockRecord__Frame at every intact block's end
+
+    static void handle(void* aUserData, uint64_t /*aBlockTs*/, uint8_t aStat, uint16_t aMsgIdent,
+                       void* aMsgPayloadData, uint8_t aMsgPayloadSize)
+    {
+        recorded* self = static_cast<recorded*>(aUserData);
+        BlockRecord__Take(&self->block, aStat, aMsgIdent, aMsgPayloadData, aMsgPayloadSize);
+        if (aStat == kBLOCKDECODER11_STAT_INIT)
+            BlockRecord__TakeHead(&self->block, &self->decoder);
+        if (aStat == kBLOCKDECODER11_STAT_FINI_OK)
+        {
+            bytes_t frame(300);
+            frame.resize(BlockRecord__Frame(&self->block, frame.data(), frame.size()));
+            self->frames.push_back(frame);
+        }
+    }
+};
+
+// A frame with a header of aHeadSize bytes (flags padded with zeros) around aBody.
+bytes_t _T_frame(const bytes_t& aBody, uint8_t aHeadSize = 12)
+{
+    bytes_t frame = {0x7E, 0x01, aHeadSize, static_cast<uint8_t>(aBody.size() >> 8),
+                     static_cast<uint8_t>(aBody.size()), 0x04};
+    frame.resize(aHeadSize - 2u, 0);
+    const uint16_t headCrc =
+        Crc16__Update2(frame.data(), static_cast<uint8_t>(frame.size()), kCRC16_INIT);
+    frame.push_back(static_cast<uint8_t>(headCrc >> 8));
+    frame.push_back(static_cast<uint8_t>(headCrc));
+    const uint16_t bodyCrc =
+        Crc16__Update2(aBody.data(), static_cast<uint8_t>(aBody.size()), kCRC16_INIT);
+    frame.insert(frame.end(), aBody.begin(), aBody.end());
+    frame.push_back(static_cast<uint8_t>(bodyCrc >> 8));
+    frame.push_back(static_cast<uint8_t>(bodyCrc));
+    return frame;
+}
+
+} // namespace
+
+// The recorder gives back an intact frame as it was received, header included, or nothing when
+// the messages delivered are not the whole body.
+TEST(block_record, frames_come_back_as_received)
+{
+    struct record_case
+    {
+        const char* name;
+        bytes_t frame;
+        bool whole;
+    };
+    const bytes_t status = {0x02, 0x00, 2, 0x53, 0x54};
+    const bytes_t longMessage = {0x02, 0x00, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const record_case cases[] = {
+        {"12-byte header", _T_frame(status), true},
+        {"14-byte header", _T_frame(status, 14), true},
+        {"empty body", _T_frame({}), true},
+        {"a message longer than delivered", _T_frame(longMessage), false},
+    };
+    for (const record_case& aCase : cases)
+    {
+        SCOPED_TRACE(aCase.name);
+        recorded run;
+        ASSERT_TRUE(BlockDecoder11__Init(&run.decoder, recorded::handle, &run));
+        bytes_t stream = {0x7E, 0x55};
+        stream.insert(stream.end(), aCase.frame.begin(), aCase.frame.end());
+        BlockDecoder11__AddBuffer(&run.decoder, stream.data(), stream.size());
+        ASSERT_EQ(run.frames.size(), 1u);
+        EXPECT_EQ(run.frames[0], aCase.whole ? aCase.frame : bytes_t{});
+        BlockDecoder11__Deinit(&run.decoder);
+    }
+}

@@ -8,13 +8,13 @@
 namespace
 {
 
-TEST(Crc16, CheckValueOverDigits)
+TEST(crc16, check_value_over_digits)
 {
     const char* digits = "123456789";
     EXPECT_EQ(Crc16__Update2(digits, 9, kCRC16_INIT), 0x29B1);
 }
 
-TEST(Crc16, BytewiseUpdateMatchesBufferUpdate)
+TEST(crc16, bytewise_update_matches_buffer_update)
 {
     uint16_t crc = kCRC16_INIT;
     for (char c : std::string("123456789"))
@@ -22,13 +22,13 @@ TEST(Crc16, BytewiseUpdateMatchesBufferUpdate)
     EXPECT_EQ(crc, 0x29B1);
 }
 
-TEST(Crc16, EmptyBufferLeavesStartValue)
+TEST(crc16, empty_buffer_leaves_start_value)
 {
     EXPECT_EQ(Crc16__Update2("x", 0, kCRC16_INIT), kCRC16_INIT);
     EXPECT_EQ(Crc16__Update2("x", 0, 0x1234), 0x1234);
 }
 
-TEST(Crc16, DataFollowedByItsCrcGivesZero)
+TEST(crc16, data_followed_by_its_crc_gives_zero)
 {
     std::vector<uint8_t> data = {0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04, 0x00, 0x00, 0x00, 0x00};
     uint16_t crc = Crc16__Update2(data.data(), static_cast<uint8_t>(data.size()), kCRC16_INIT);
@@ -38,7 +38,7 @@ TEST(Crc16, DataFollowedByItsCrcGivesZero)
     EXPECT_EQ(Crc16__Update2(data.data(), static_cast<uint8_t>(data.size()), kCRC16_INIT), 0);
 }
 
-TEST(Crc16, ChainedCallsEqualOneCall)
+TEST(crc16, chained_calls_equal_one_call)
 {
     const char* text = "the quick brown fox";
     size_t n = std::strlen(text);
@@ -64,7 +64,7 @@ uint16_t _T_reference_update(uint16_t aCrc, uint8_t aByte)
     return aCrc;
 }
 
-TEST(Crc16, FoldedUpdateEqualsBitwiseDefinitionForEveryByteAndState)
+TEST(crc16, folded_update_equals_bitwise_definition_for_every_byte_and_state)
 {
     for (uint32_t crc = 0; crc <= 0xFFFF; crc += 7)
     {

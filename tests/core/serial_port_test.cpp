@@ -43,7 +43,7 @@ using vesk11_test::log_capture;
 
 // A pseudo-terminal pair whose slave starts in a cooked, echoing 9600-baud state, so that both
 // the raw settings and their restoration can be told apart.
-class SerialPort : public ::testing::Test
+class serial_port : public ::testing::Test
 {
   protected:
     void SetUp() override
@@ -140,7 +140,7 @@ class SerialPort : public ::testing::Test
     std::vector<void*> ports_;
 };
 
-TEST_F(SerialPort, OpenSetsRawEightNoneOneAt115200)
+TEST_F(serial_port, open_sets_raw_eight_none_one_at115200)
 {
     log_capture capture;
     void* port = create(pty_.path());
@@ -155,7 +155,7 @@ TEST_F(SerialPort, OpenSetsRawEightNoneOneAt115200)
     EXPECT_TRUE(capture.has(4, "ComTransport__Open", "done"));
 }
 
-TEST_F(SerialPort, CloseRestoresEarlierSettingsAndReopens)
+TEST_F(serial_port, close_restores_earlier_settings_and_reopens)
 {
     log_capture capture;
     void* port = create(pty_.path());
@@ -170,7 +170,7 @@ TEST_F(SerialPort, CloseRestoresEarlierSettingsAndReopens)
     EXPECT_TRUE(capture.has(3, "ComTransport__Close", "done"));
 }
 
-TEST_F(SerialPort, CloseWhenNotOpenSucceeds)
+TEST_F(serial_port, close_when_not_open_succeeds)
 {
     log_capture capture;
     void* port = create(pty_.path());
@@ -180,7 +180,7 @@ TEST_F(SerialPort, CloseWhenNotOpenSucceeds)
     expect_earlier_settings();
 }
 
-TEST_F(SerialPort, SecondOpenIsRefusedAndFirstDescriptorKeepsWorking)
+TEST_F(serial_port, second_open_is_refused_and_first_descriptor_keeps_working)
 {
     log_capture capture;
     void* port = create(pty_.path());
@@ -193,7 +193,7 @@ TEST_F(SerialPort, SecondOpenIsRefusedAndFirstDescriptorKeepsWorking)
     expect_working(port);
 }
 
-TEST_F(SerialPort, MissingPathFailsAndALaterOpenIsAllowed)
+TEST_F(serial_port, missing_path_fails_and_a_later_open_is_allowed)
 {
     log_capture capture;
     char dir[] = "/tmp/vesk11-serial-XXXXXX";
@@ -212,7 +212,7 @@ TEST_F(SerialPort, MissingPathFailsAndALaterOpenIsAllowed)
     rmdir(dir);
 }
 
-TEST_F(SerialPort, NonTerminalIsRefusedAndClosed)
+TEST_F(serial_port, non_terminal_is_refused_and_closed)
 {
     log_capture capture;
     void* port = create("/dev/null");
@@ -224,7 +224,7 @@ TEST_F(SerialPort, NonTerminalIsRefusedAndClosed)
         << capture.dump();
 }
 
-TEST_F(SerialPort, PathOf127CharactersIsTheLongestAccepted)
+TEST_F(serial_port, path_of127_characters_is_the_longest_accepted)
 {
     log_capture capture;
     com_transport_args args{};
@@ -241,7 +241,7 @@ TEST_F(SerialPort, PathOf127CharactersIsTheLongestAccepted)
     EXPECT_TRUE(capture.has(1, "ComTransport__Create", "fail: endpoint-path is too long"));
 }
 
-TEST_F(SerialPort, SecondObjectIsLockedOutUntilTheFirstCloses)
+TEST_F(serial_port, second_object_is_locked_out_until_the_first_closes)
 {
     log_capture capture;
     void* first = create(pty_.path());
@@ -261,7 +261,7 @@ TEST_F(SerialPort, SecondObjectIsLockedOutUntilTheFirstCloses)
     expect_raw_settings();
 }
 
-TEST_F(SerialPort, SettingsThatDoNotStickAreUndoneAndRefused)
+TEST_F(serial_port, settings_that_do_not_stick_are_undone_and_refused)
 {
     log_capture capture;
     void* port = create(pty_.path());
@@ -278,7 +278,7 @@ TEST_F(SerialPort, SettingsThatDoNotStickAreUndoneAndRefused)
     EXPECT_EQ(ComTransport__Open(other), 0) << capture.dump();
 }
 
-TEST(SerialPortObject, DestroyingNullIsRefused)
+TEST(serial_port_object, destroying_null_is_refused)
 {
     log_capture capture;
     ComTransport__Destroy(nullptr);

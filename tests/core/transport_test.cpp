@@ -82,7 +82,7 @@ struct event
     uint8_t size;
 };
 
-class Transport : public ::testing::Test
+class transport : public ::testing::Test
 {
   protected:
     void SetUp() override
@@ -101,7 +101,7 @@ class Transport : public ::testing::Test
     static void handler(void* aUserData, uint64_t, uint8_t aStat, uint16_t aMsgIdent, void*,
                         uint8_t aMsgPayloadSize)
     {
-        Transport* self = static_cast<Transport*>(aUserData);
+        transport* self = static_cast<transport*>(aUserData);
         self->events_.push_back({aStat, aMsgIdent, aMsgPayloadSize});
         if (aStat == kBLOCKDECODER11_STAT_FINI_OK && self->reply_from_handler_)
         {
@@ -153,7 +153,7 @@ class Transport : public ::testing::Test
     bool reply_from_handler_ = false;
 };
 
-TEST(Block485, EncodersGiveTheKnownHeaderAndTrailer)
+TEST(block485, encoders_give_the_known_header_and_trailer)
 {
     vesk11_head485 head;
     Block485__EncodeHead(&head, 33);
@@ -166,7 +166,7 @@ TEST(Block485, EncodersGiveTheKnownHeaderAndTrailer)
 
 // The frame encoder gives the worked frames, into a buffer or as the three pieces of a gathered
 // write, and refuses a buffer too small for the whole frame.
-TEST(Block485, FrameEncoderGivesTheKnownFrames)
+TEST(block485, frame_encoder_gives_the_known_frames)
 {
     struct frame_case
     {
@@ -204,7 +204,7 @@ TEST(Block485, FrameEncoderGivesTheKnownFrames)
     }
 }
 
-TEST_F(Transport, BodyLeavesAsOneFrameByteForByte)
+TEST_F(transport, body_leaves_as_one_frame_byte_for_byte)
 {
     log_capture capture;
     ASSERT_EQ(Transport__Open(&transport_), 0);
@@ -213,7 +213,7 @@ TEST_F(Transport, BodyLeavesAsOneFrameByteForByte)
     EXPECT_TRUE(capture.has(4, "_T_tx_block485", "done"));
 }
 
-TEST_F(Transport, EmptyBodyLeavesAsFourteenBytes)
+TEST_F(transport, empty_body_leaves_as_fourteen_bytes)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     struct iovec empty = {nullptr, 0};
@@ -221,7 +221,7 @@ TEST_F(Transport, EmptyBodyLeavesAsFourteenBytes)
     EXPECT_EQ(read_exactly(pty_.master(), 14), empty_frame());
 }
 
-TEST_F(Transport, LongestBodyIsAccepted)
+TEST_F(transport, longest_body_is_accepted)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     bytes_t body(kBODY485_MAX_SIZE, 0xA5);
@@ -232,7 +232,7 @@ TEST_F(Transport, LongestBodyIsAccepted)
     EXPECT_EQ(got[4], 0xFF);
 }
 
-TEST_F(Transport, BadBufferListsAreRefusedAndNothingIsWritten)
+TEST_F(transport, bad_buffer_lists_are_refused_and_nothing_is_written)
 {
     log_capture capture;
     ASSERT_EQ(Transport__Open(&transport_), 0);
@@ -251,7 +251,7 @@ TEST_F(Transport, BadBufferListsAreRefusedAndNothingIsWritten)
     EXPECT_EQ(read_exactly(pty_.master(), 14), empty_frame());
 }
 
-TEST_F(Transport, WriteOnAClosedLinkFailsAndIsLogged)
+TEST_F(transport, write_on_a_closed_link_fails_and_is_logged)
 {
     log_capture capture;
     EXPECT_EQ(tx(kREBOOT_BODY), -1);
@@ -261,7 +261,7 @@ TEST_F(Transport, WriteOnAClosedLinkFailsAndIsLogged)
     EXPECT_TRUE(capture.has(4, "_T_tx_block485", "done"));
 }
 
-TEST_F(Transport, BytesFromTheLineReachTheHandler)
+TEST_F(transport, bytes_from_the_line_reach_the_handler)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     write_master(reboot_frame());
@@ -269,7 +269,7 @@ TEST_F(Transport, BytesFromTheLineReachTheHandler)
     expect_reboot_events();
 }
 
-TEST_F(Transport, FrameSplitAcrossManyReads)
+TEST_F(transport, frame_split_across_many_reads)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     const int fd = Transport__GetLinkHandle(&transport_);
@@ -287,7 +287,7 @@ TEST_F(Transport, FrameSplitAcrossManyReads)
     expect_reboot_events();
 }
 
-TEST_F(Transport, HandlerMaySendFromInsideRx)
+TEST_F(transport, handler_may_send_from_inside_rx)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     reply_from_handler_ = true;
@@ -296,7 +296,7 @@ TEST_F(Transport, HandlerMaySendFromInsideRx)
     EXPECT_EQ(read_exactly(pty_.master(), 14), empty_frame());
 }
 
-TEST_F(Transport, ReopenDropsAPartialFrame)
+TEST_F(transport, reopen_drops_a_partial_frame)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     const bytes_t frame = reboot_frame();
@@ -312,7 +312,7 @@ TEST_F(Transport, ReopenDropsAPartialFrame)
 }
 
 // A hung-up pseudo-terminal reads as end of file (or EIO on some kernels).
-TEST_F(Transport, HungUpLineEndsWithoutEvents)
+TEST_F(transport, hung_up_line_ends_without_events)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     write_master(bytes_t(kREBOOT_HEAD.begin(), kREBOOT_HEAD.begin() + 6));
@@ -337,7 +337,7 @@ std::atomic<int> g_signals{0};
 
 void count_signal(int) { ++g_signals; }
 
-TEST_F(Transport, ReadInterruptedBySignalIsRetried)
+TEST_F(transport, read_interrupted_by_signal_is_retried)
 {
     ASSERT_EQ(Transport__Open(&transport_), 0);
     // The device is opened non-blocking; only a blocking read can be interrupted.
@@ -371,7 +371,7 @@ TEST_F(Transport, ReadInterruptedBySignalIsRetried)
     expect_reboot_events();
 }
 
-TEST(TransportHandle, DeinitReleasesOnceAndEmptiesTheHandle)
+TEST(transport_handle, deinit_releases_once_and_empties_the_handle)
 {
     transport_t handle{};
     Transport__Deinit(&handle); // empty handle: nothing to do
@@ -385,7 +385,7 @@ TEST(TransportHandle, DeinitReleasesOnceAndEmptiesTheHandle)
     EXPECT_EQ(handle.self, nullptr);
 }
 
-TEST(TransportHandle, FailedCreationLeavesTheHandleUntouched)
+TEST(transport_handle, failed_creation_leaves_the_handle_untouched)
 {
     log_capture capture;
     transport_t handle{};

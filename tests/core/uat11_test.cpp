@@ -92,7 +92,7 @@ std::vector<catalogue_entry> _T_catalogue()
 #undef CATALOGUE_ROW
 #undef CATALOGUE_ROW_ARG
 
-TEST(Uat11, EveryInitialiserFillsItsCatalogueEntry)
+TEST(uat11, every_initialiser_fills_its_catalogue_entry)
 {
     const std::vector<catalogue_entry> catalogue = _T_catalogue();
     EXPECT_EQ(catalogue.size(), 36u);
@@ -112,7 +112,7 @@ TEST(Uat11, EveryInitialiserFillsItsCatalogueEntry)
     }
 }
 
-TEST(Uat11, RebootBatchIsTheWorkedExample)
+TEST(uat11, reboot_batch_is_the_worked_example)
 {
     uat4_action_t action;
     Uat11__InitCommandReboot(&action);
@@ -125,7 +125,7 @@ TEST(Uat11, RebootBatchIsTheWorkedExample)
     EXPECT_EQ(std::memcmp(&batch, expected, sizeof expected), 0);
 }
 
-TEST(Uat11, NamedEdgeCases)
+TEST(uat11, named_edge_cases)
 {
     uat4_action_t action;
     Uat11__InitSetGetParamRdfSpeedLimitEnable(&action, 1);

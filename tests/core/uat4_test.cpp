@@ -67,7 +67,7 @@ struct init_case
 };
 
 // Each action starts as junk, so a row also shows that no trace of an earlier value survives.
-TEST(UatAction4Init, EveryInitialiserWritesEveryField)
+TEST(uat_action4_init, every_initialiser_writes_every_field)
 {
     const uint32_t bits_2_5 = Uat4__F32ToBits(2.5f);
     const std::vector<init_case> cases = {
@@ -114,7 +114,7 @@ TEST(UatAction4Init, EveryInitialiserWritesEveryField)
 
 using encoder_fn = bool (*)(void*, uint8_t, const uat4_action_t*, uint8_t);
 
-TEST(UatAction4Encode, RefusesAreaBelowEightBytesAndWritesExactlyEight)
+TEST(uat_action4_encode, refuses_area_below_eight_bytes_and_writes_exactly_eight)
 {
     uat4_action_t action;
     UatAction4__InitSetGetParamF32(&action, 2000, 50, 1.5f, 0, 0);
@@ -138,7 +138,7 @@ TEST(UatAction4Encode, RefusesAreaBelowEightBytesAndWritesExactlyEight)
     }
 }
 
-TEST(UatAction4Encode, Msg1FieldsLowByteFirst)
+TEST(uat_action4_encode, msg1_fields_low_byte_first)
 {
     uat4_action_t action;
     UatAction4__InitGetParamI32(&action, 0x1234, 0xABCD, 0x56, 0x78);
@@ -147,7 +147,7 @@ TEST(UatAction4Encode, Msg1FieldsLowByteFirst)
     EXPECT_EQ(bytes_t(data, data + 8), hex_bytes("34 12 9A 03 CD AB 56 78"));
 }
 
-TEST(UatAction4Encode, Msg2CarriesTheValueByItsType)
+TEST(uat_action4_encode, msg2_carries_the_value_by_its_type)
 {
     uint8_t data[8];
     uat4_action_t action;
@@ -165,7 +165,7 @@ TEST(UatAction4Encode, Msg2CarriesTheValueByItsType)
     EXPECT_EQ(bytes_t(data, data + 8), hex_bytes("E8 03 02 00 FF FF FF FF"));
 }
 
-TEST(UatAction4Batch, RebootMatchesWorkedExample)
+TEST(uat_action4_batch, reboot_matches_worked_example)
 {
     uat4_action_t action;
     UatAction4__InitCommandU32(&action, 1000, 342, 0);
@@ -174,7 +174,7 @@ TEST(UatAction4Batch, RebootMatchesWorkedExample)
                         "56 01 00 00 03 FB 08 E8 03 02 00 00 00 00 00"));
 }
 
-TEST(UatAction4Batch, SetGetFloatMatchesWorkedExample)
+TEST(uat_action4_batch, set_get_float_matches_worked_example)
 {
     uat4_action_t action;
     UatAction4__InitSetGetParamF32(&action, 2000, 50, 1.5f, 0, 0);
@@ -183,7 +183,7 @@ TEST(UatAction4Batch, SetGetFloatMatchesWorkedExample)
                         "32 00 00 00 03 FB 08 D0 07 02 02 00 00 C0 3F"));
 }
 
-TEST(UatAction4Batch, ChecksumCoversDataOnly)
+TEST(uat_action4_batch, checksum_covers_data_only)
 {
     uat4_action_t action;
     UatAction4__InitSetGetParamF32(&action, 2000, 50, 1.5f, 0, 0);
@@ -244,7 +244,7 @@ struct sized_check
     check_fn check;
 };
 
-TEST(UatAction4Reply, WrongSizeIsRefusedWithTheSizeRecord)
+TEST(uat_action4_reply, wrong_size_is_refused_with_the_size_record)
 {
     const std::vector<sized_check> checks = {
         {"UatAction4__DecodeReplyMsg2", &UatAction4__DecodeReplyMsg2},
@@ -274,7 +274,7 @@ TEST(UatAction4Reply, WrongSizeIsRefusedWithTheSizeRecord)
     }
 }
 
-TEST(UatAction4Reply, ContentIsNotExaminedWhereNotCompared)
+TEST(uat_action4_reply, content_is_not_examined_where_not_compared)
 {
     vesk11_test::log_capture log;
     uat4_action_t action;
@@ -289,7 +289,7 @@ TEST(UatAction4Reply, ContentIsNotExaminedWhereNotCompared)
     EXPECT_TRUE(log.records().empty()) << log.dump();
 }
 
-TEST(UatAction4Decode, StoresIntegerAndLogsIt)
+TEST(uat_action4_decode, stores_integer_and_logs_it)
 {
     vesk11_test::log_capture log;
     uat4_action_t action;
@@ -301,7 +301,7 @@ TEST(UatAction4Decode, StoresIntegerAndLogsIt)
         << log.dump();
 }
 
-TEST(UatAction4Decode, StoresFloatAndLogsIt)
+TEST(uat_action4_decode, stores_float_and_logs_it)
 {
     vesk11_test::log_capture log;
     uat4_action_t action;
@@ -313,7 +313,7 @@ TEST(UatAction4Decode, StoresFloatAndLogsIt)
         << log.dump();
 }
 
-TEST(UatAction4Decode, BadResultStoresNothing)
+TEST(uat_action4_decode, bad_result_stores_nothing)
 {
     vesk11_test::log_capture log;
     uat4_action_t action;
@@ -324,7 +324,7 @@ TEST(UatAction4Decode, BadResultStoresNothing)
     EXPECT_TRUE(log.has(1, "UatAction4__DecodeReplyMsg2", "fail: bad result (3)")) << log.dump();
 }
 
-TEST(UatAction4Decode, WrongSizeStoresNothing)
+TEST(uat_action4_decode, wrong_size_stores_nothing)
 {
     vesk11_test::log_capture log;
     uat4_action_t action;
@@ -335,7 +335,7 @@ TEST(UatAction4Decode, WrongSizeStoresNothing)
     EXPECT_TRUE(log.has(1, "UatAction4__DecodeReplyMsg2", _T_size_record(7))) << log.dump();
 }
 
-TEST(UatAction4Decode, UnknownValueTypeStoresNothingButSucceeds)
+TEST(uat_action4_decode, unknown_value_type_stores_nothing_but_succeeds)
 {
     vesk11_test::log_capture log;
     uat4_action_t action;
@@ -347,7 +347,7 @@ TEST(UatAction4Decode, UnknownValueTypeStoresNothingButSucceeds)
     EXPECT_TRUE(log.records().empty()) << log.dump();
 }
 
-TEST(UatAction4Assert, SetGetMsg1ComparesGroupThenArray)
+TEST(uat_action4_assert, set_get_msg1_compares_group_then_array)
 {
     uat4_action_t action;
     UatAction4__InitSetGetParamF32(&action, 2000, 50, 1.5f, 0, 0);
@@ -387,7 +387,7 @@ struct msg2_case
     const char* message;
 };
 
-TEST(UatAction4Assert, SetGetMsg2ComparesResultAndValue)
+TEST(uat_action4_assert, set_get_msg2_compares_result_and_value)
 {
     const uint32_t pos_zero = Uat4__F32ToBits(0.0f);
     const uint32_t neg_zero = Uat4__F32ToBits(-0.0f);
@@ -426,7 +426,7 @@ TEST(UatAction4Assert, SetGetMsg2ComparesResultAndValue)
     }
 }
 
-TEST(UatAction4Assert, SetGetMsg3ComparesDimensions)
+TEST(uat_action4_assert, set_get_msg3_compares_dimensions)
 {
     uat4_action_t action;
     UatAction4__InitSetGetParamI32(&action, 2000, 50, 0, 3, 4);
@@ -453,7 +453,7 @@ TEST(UatAction4Assert, SetGetMsg3ComparesDimensions)
     }
 }
 
-TEST(UatAction4Assert, ReplyMsg2ChecksOnlyTheResult)
+TEST(uat_action4_assert, reply_msg2_checks_only_the_result)
 {
     uat4_action_t action;
     UatAction4__InitSetGetParamI32(&action, 2000, 50, 7, 0, 0);

@@ -152,7 +152,7 @@ std::string _T_read_raw(const std::string& aPath)
     return text;
 }
 
-TEST(Log2, LineFormatIsTheDocumentedContract)
+TEST(log2, line_format_is_the_documented_contract)
 {
     log_capture capture(4);
     LogWrite("/src/dir/some_file.cpp", 42, "someFunc", 3, "done: %s <%d>", "open", 7);
@@ -164,7 +164,7 @@ TEST(Log2, LineFormatIsTheDocumentedContract)
     EXPECT_EQ(std::stol(match[1]), static_cast<long>(getpid()));
 }
 
-TEST(Log2, RecordsAboveMaxLevelAreDropped)
+TEST(log2, records_above_max_level_are_dropped)
 {
     log_capture capture(3);
     for (int level = 1; level <= 5; ++level)
@@ -175,7 +175,7 @@ TEST(Log2, RecordsAboveMaxLevelAreDropped)
         EXPECT_EQ(records[static_cast<size_t>(level - 1)].level, level);
 }
 
-TEST(Log2, LongMessageIsCutNotOverflowed)
+TEST(log2, long_message_is_cut_not_overflowed)
 {
     log_capture capture(4);
     std::string huge(10000, 'x');
@@ -189,7 +189,7 @@ TEST(Log2, LongMessageIsCutNotOverflowed)
     EXPECT_EQ(records[1].message, "after");
 }
 
-TEST(Log2, LineBreaksInCallerTextStayOnOneLine)
+TEST(log2, line_breaks_in_caller_text_stay_on_one_line)
 {
     log_capture capture(4);
     LogWrite(__FILE__, 1, "f", 1, "path %s", "/dev/a\nb");
@@ -198,7 +198,7 @@ TEST(Log2, LineBreaksInCallerTextStayOnOneLine)
     EXPECT_EQ(records[0].message, "path /dev/a b");
 }
 
-TEST(Log2, WritesBeforeOpenAndAfterCloseAreDropped)
+TEST(log2, writes_before_open_and_after_close_are_dropped)
 {
     char pattern[] = "/tmp/vesk11-log-XXXXXX";
     int fd = mkstemp(pattern);
@@ -220,7 +220,7 @@ TEST(Log2, WritesBeforeOpenAndAfterCloseAreDropped)
     unlink(pattern);
 }
 
-TEST(Log2, FileIsCreatedWithRestrictedMode)
+TEST(log2, file_is_created_with_restricted_mode)
 {
     std::string path = "/tmp/vesk11-log-mode-" + std::to_string(getpid());
     unlink(path.c_str());
@@ -237,7 +237,7 @@ TEST(Log2, FileIsCreatedWithRestrictedMode)
     unlink(path.c_str());
 }
 
-TEST(Log2, UnopenableFileFallsBackToSyslogAndNeverTouchesStdStreams)
+TEST(log2, unopenable_file_falls_back_to_syslog_and_never_touches_std_streams)
 {
     char pattern[] = "/tmp/vesk11-std-XXXXXX";
     int sink = mkstemp(pattern);
@@ -268,7 +268,7 @@ TEST(Log2, UnopenableFileFallsBackToSyslogAndNeverTouchesStdStreams)
 
 // The datagram syslog(3) sends for openlog(name, LOG_PID, LOG_USER): the user facility (8) plus
 // the severity, a C-locale time stamp, the name and pid; the body is the source place and message.
-TEST(Log2, SyslogDatagramIsTheOneSyslogWouldSend)
+TEST(log2, syslog_datagram_is_the_one_syslog_would_send)
 {
     syslog_listener daemon;
     scoped_env file("LOG2_FILE", nullptr);
@@ -293,7 +293,7 @@ TEST(Log2, SyslogDatagramIsTheOneSyslogWouldSend)
 }
 
 // A line break in the program's name must not split a record, in a file or in syslog.
-TEST(Log2, NameIsFlattenedLikeMessages)
+TEST(log2, name_is_flattened_like_messages)
 {
     syslog_listener daemon;
     scoped_env socket("LOG2_SYSLOG_SOCKET", daemon.path().c_str());
@@ -319,7 +319,7 @@ TEST(Log2, NameIsFlattenedLikeMessages)
 }
 
 // Opening a FIFO that nobody reads would wait for a reader: the log passes it over for syslog.
-TEST(Log2, FifoWithoutReaderIsPassedOverForSyslog)
+TEST(log2, fifo_without_reader_is_passed_over_for_syslog)
 {
     stalled_fifo fifo;
     syslog_listener daemon;
@@ -337,7 +337,7 @@ TEST(Log2, FifoWithoutReaderIsPassedOverForSyslog)
 
 // A sink that takes nothing costs records, never time; once it takes records again, the first
 // one says how many are missing, at the place where they are missing, and so does the close.
-TEST(Log2, StalledSinkDropsRecordsAtOnceAndCountsThem)
+TEST(log2, stalled_sink_drops_records_at_once_and_counts_them)
 {
     stalled_fifo fifo;
     fifo.open_reader();
@@ -391,7 +391,7 @@ TEST(Log2, StalledSinkDropsRecordsAtOnceAndCountsThem)
 }
 
 // A FIFO reader that went away costs the record, not the process (no SIGPIPE).
-TEST(Log2, ReaderThatLeftCostsRecordsNotTheProcess)
+TEST(log2, reader_that_left_costs_records_not_the_process)
 {
     stalled_fifo fifo;
     fifo.open_reader();
@@ -407,7 +407,7 @@ TEST(Log2, ReaderThatLeftCostsRecordsNotTheProcess)
 
 // With neither a file nor syslog, records are shown on standard error if it is a terminal, where
 // someone can read them; else they are dropped as before, and nothing goes to standard error.
-TEST(Log2, WithoutFileOrSyslogRecordsGoToAStandardErrorTerminalOnly)
+TEST(log2, without_file_or_syslog_records_go_to_a_standard_error_terminal_only)
 {
     pty_pair terminal(pty_mode_t::kRAW);
     syslog_listener daemon;
@@ -457,7 +457,7 @@ TEST(Log2, WithoutFileOrSyslogRecordsGoToAStandardErrorTerminalOnly)
 
 // Under kLOG2_FLAG_ECHO_TTY each level-1 record is also shown as "<name>: <message>" on standard
 // error when it is a terminal that does not show the records already; never anywhere else.
-TEST(Log2, FailuresAreEchoedOnAStandardErrorTerminal)
+TEST(log2, failures_are_echoed_on_a_standard_error_terminal)
 {
     pty_pair terminal(pty_mode_t::kRAW);
     char pattern[] = "/tmp/vesk11-stderr-XXXXXX";
@@ -516,7 +516,7 @@ TEST(Log2, FailuresAreEchoedOnAStandardErrorTerminal)
 
 // A terminal that takes no more output (scrolling stopped, nobody reads a pty) costs the echo,
 // not time.
-TEST(Log2, EchoToAStalledTerminalReturnsAtOnce)
+TEST(log2, echo_to_a_stalled_terminal_returns_at_once)
 {
     pty_pair terminal(pty_mode_t::kRAW);
     const int filler = open(terminal.path().c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -12,7 +12,7 @@ using Orvo::Support::Cli__DecodeParams;
 using Orvo::Support::cli_params_t;
 using strings_t = std::vector<std::string>;
 
-TEST(CliDecodeParams, NameAndValueOfOneArgument)
+TEST(cli_decode_params, name_and_value_of_one_argument)
 {
     const struct
     {
@@ -40,7 +40,7 @@ TEST(CliDecodeParams, NameAndValueOfOneArgument)
     }
 }
 
-TEST(CliDecodeParams, EmptyRangeLeavesTheMapAsItWas)
+TEST(cli_decode_params, empty_range_leaves_the_map_as_it_was)
 {
     const cli_params_t before{{"--id", {"1"}}};
     const strings_t args{"--id=2"};
@@ -50,28 +50,28 @@ TEST(CliDecodeParams, EmptyRangeLeavesTheMapAsItWas)
     EXPECT_EQ(params, before);
 }
 
-TEST(CliDecodeParams, RepeatedNamesKeepEveryValueInOrder)
+TEST(cli_decode_params, repeated_names_keep_every_value_in_order)
 {
     cli_params_t params;
     Cli__DecodeParams(params, strings_t{"--id=3", "--x", "--id=1", "--x=", "--id= 2"});
     EXPECT_EQ(params, (cli_params_t{{"--id", {"3", "1", "2"}}, {"--x", {"", ""}}}));
 }
 
-TEST(CliDecodeParams, NamesAreCaseSensitive)
+TEST(cli_decode_params, names_are_case_sensitive)
 {
     cli_params_t params;
     Cli__DecodeParams(params, strings_t{"--ID=1", "--id=2"});
     EXPECT_EQ(params, (cli_params_t{{"--ID", {"1"}}, {"--id", {"2"}}}));
 }
 
-TEST(CliDecodeParams, ExistingEntriesAreExtended)
+TEST(cli_decode_params, existing_entries_are_extended)
 {
     cli_params_t params{{"--group", {"1"}}, {"--other", {"x"}}};
     Cli__DecodeParams(params, strings_t{"--group=2", "--id=5"});
     EXPECT_EQ(params, (cli_params_t{{"--group", {"1", "2"}}, {"--id", {"5"}}, {"--other", {"x"}}}));
 }
 
-TEST(CliDecodeParams, RangeCoversOnlyItsArguments)
+TEST(cli_decode_params, range_covers_only_its_arguments)
 {
     const strings_t args{"set-param-f32", "--group=2000", "--id=50", "--value=1.5"};
     cli_params_t whole;

@@ -32,7 +32,7 @@ cli_request _T_request(std::vector<std::string> aArgs)
     return cli_request("/usr/bin/vesk11-cli", std::move(aArgs), {});
 }
 
-TEST(CliRequest, CreateSplitsPathAndArguments)
+TEST(cli_request, create_splits_path_and_arguments)
 {
     const cli_request request =
         _T_create({"/usr/bin/vesk11-cli", "get-param-i32", "--group=1", "", "--id = 2"});
@@ -42,7 +42,7 @@ TEST(CliRequest, CreateSplitsPathAndArguments)
     EXPECT_TRUE(request.env_.empty());
 }
 
-TEST(CliRequest, NoWordsAfterThePath)
+TEST(cli_request, no_words_after_the_path)
 {
     const cli_request request = _T_create({"vesk11-cli"});
     EXPECT_TRUE(request.args_.empty());
@@ -51,7 +51,7 @@ TEST(CliRequest, NoWordsAfterThePath)
     EXPECT_THROW(request.assert_min_args(1), not_found_error);
 }
 
-TEST(CliRequest, NoProgramPathAtAll)
+TEST(cli_request, no_program_path_at_all)
 {
     const char* const argv[] = {nullptr};
     for (const cli_request& request :
@@ -64,7 +64,7 @@ TEST(CliRequest, NoProgramPathAtAll)
     }
 }
 
-TEST(CliRequest, LogNameIsTheFileStem)
+TEST(cli_request, log_name_is_the_file_stem)
 {
     const struct
     {
@@ -89,14 +89,14 @@ TEST(CliRequest, LogNameIsTheFileStem)
         EXPECT_EQ(_T_create({test.path.c_str()}).getLogName(), test.name) << test.path;
 }
 
-TEST(CliRequest, LogLevelIsAlwaysFour)
+TEST(cli_request, log_level_is_always_four)
 {
     EXPECT_EQ(_T_create({"vesk11-cli"}).getLogLevel(), 4);
     EXPECT_EQ(_T_create({"x", "--level=5", "-v"}, {"LOG_LEVEL=1"}).getLogLevel(), 4);
     EXPECT_EQ(cli_request("", {}, {}).getLogLevel(), 4);
 }
 
-TEST(CliRequest, CountTests)
+TEST(cli_request, count_tests)
 {
     using check_t = std::function<void(const cli_request&)>;
     const struct
@@ -125,7 +125,7 @@ TEST(CliRequest, CountTests)
     }
 }
 
-TEST(CliRequest, ArgumentTestIsExactAndBounded)
+TEST(cli_request, argument_test_is_exact_and_bounded)
 {
     const cli_request request = _T_request({"Reboot", "on"});
     EXPECT_THROW(request.assert_arg(0, "reboot"), not_found_error);
@@ -139,7 +139,7 @@ TEST(CliRequest, ArgumentTestIsExactAndBounded)
     EXPECT_THROW(_T_request({}).assert_arg(0, ""), not_found_error);
 }
 
-TEST(CliRequest, FailedTestsLogNothing)
+TEST(cli_request, failed_tests_log_nothing)
 {
     vesk11_test::log_capture capture;
     const cli_request request = _T_request({"reboot"});
@@ -151,7 +151,7 @@ TEST(CliRequest, FailedTestsLogNothing)
     EXPECT_TRUE(capture.records().empty()) << capture.dump();
 }
 
-TEST(CliRequest, EnvironmentEntries)
+TEST(cli_request, environment_entries)
 {
     const struct
     {
@@ -170,7 +170,7 @@ TEST(CliRequest, EnvironmentEntries)
         EXPECT_EQ(_T_create({"vesk11-cli"}, test.envp).env_, test.env) << test.envp.front();
 }
 
-TEST(CliRequest, EnvironmentTest)
+TEST(cli_request, environment_test)
 {
     const cli_request request = _T_create({"vesk11-cli"}, {"A=1", "B="});
     EXPECT_NO_THROW(request.assert_env("A"));

@@ -45,7 +45,7 @@ rendered _T_render(const cli_response& aResponse)
     return {out.str(), err.str(), status};
 }
 
-TEST(CliResponse, FactoriesSetTheirStatusWhateverTheTexts)
+TEST(cli_response, factories_set_their_status_whatever_the_texts)
 {
     using factory_t = cli_response (*)(std::string, std::string);
     const struct
@@ -69,7 +69,7 @@ TEST(CliResponse, FactoriesSetTheirStatusWhateverTheTexts)
     }
 }
 
-TEST(CliResponse, DoneRendersExactlyFiveBytes)
+TEST(cli_response, done_renders_exactly_five_bytes)
 {
     const rendered result = _T_render(cli_response::done("DONE\n", ""));
     EXPECT_EQ(result.out, "DONE\n");
@@ -78,7 +78,7 @@ TEST(CliResponse, DoneRendersExactlyFiveBytes)
     EXPECT_EQ(result.status, 0);
 }
 
-TEST(CliResponse, EmptyTextsRenderNothingButKeepTheStatus)
+TEST(cli_response, empty_texts_render_nothing_but_keep_the_status)
 {
     counting_buf out;
     counting_buf err;
@@ -89,7 +89,7 @@ TEST(CliResponse, EmptyTextsRenderNothingButKeepTheStatus)
     EXPECT_EQ(err.str(), "");
 }
 
-TEST(CliResponse, ErrorTextComesFirstAndNothingIsAddedOrFlushed)
+TEST(cli_response, error_text_comes_first_and_nothing_is_added_or_flushed)
 {
     counting_buf both;
     std::ostream stream(&both);

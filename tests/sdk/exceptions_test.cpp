@@ -31,7 +31,7 @@ template <typename Thrown, typename First, typename Second> std::string _T_caugh
     }
 }
 
-TEST(Exceptions, ParamsErrorIsAnExternalErrorButNotNotFound)
+TEST(exceptions, params_error_is_an_external_error_but_not_not_found)
 {
     EXPECT_EQ((_T_caught_by<params_error, not_found_error, external_error>()), "second");
     EXPECT_EQ((_T_caught_by<params_error, not_found_error, generic_error>()), "second");
@@ -39,19 +39,19 @@ TEST(Exceptions, ParamsErrorIsAnExternalErrorButNotNotFound)
     EXPECT_EQ((_T_caught_by<params_error, internal_error, not_found_error>()), "none");
 }
 
-TEST(Exceptions, InternalErrorPassesExternalHandlers)
+TEST(exceptions, internal_error_passes_external_handlers)
 {
     EXPECT_EQ((_T_caught_by<internal_error, external_error, generic_error>()), "second");
     EXPECT_EQ((_T_caught_by<internal_error, not_found_error, params_error>()), "none");
 }
 
-TEST(Exceptions, NotFoundErrorIsExternal)
+TEST(exceptions, not_found_error_is_external)
 {
     EXPECT_EQ((_T_caught_by<not_found_error, params_error, external_error>()), "second");
     EXPECT_EQ((_T_caught_by<not_found_error, internal_error, generic_error>()), "second");
 }
 
-TEST(Exceptions, EveryClassIsAStandardException)
+TEST(exceptions, every_class_is_a_standard_exception)
 {
     EXPECT_EQ((_T_caught_by<generic_error, external_error, std::exception>()), "second");
     EXPECT_EQ((_T_caught_by<external_error, internal_error, std::exception>()), "second");

@@ -31,7 +31,7 @@ struct guarded_target
     std::vector<wchar_t> data_;
 };
 
-TEST(TextEncodeUtf8, KnownEncodings)
+TEST(text_encode_utf8, known_encodings)
 {
     EXPECT_EQ(TextEncodeUtf8(L""), "");
     EXPECT_EQ(TextEncodeUtf8(L"abc"), "abc");
@@ -41,14 +41,14 @@ TEST(TextEncodeUtf8, KnownEncodings)
     EXPECT_EQ(TextEncodeUtf8(L"\U0001D11E\U0001F600"), "\xF0\x9D\x84\x9E\xF0\x9F\x98\x80");
 }
 
-TEST(TextEncodeUtf8, StopsAtAnUnconvertibleCharacter)
+TEST(text_encode_utf8, stops_at_an_unconvertible_character)
 {
     // A lone surrogate has no UTF-8 form.
     const wchar_t text[] = {L'a', L'b', static_cast<wchar_t>(0xD800), L'c', L'\0'};
     EXPECT_EQ(TextEncodeUtf8(text), "ab");
 }
 
-TEST(TextEncodeUtf8, CharacterBeyondUnicodeNeverOverrunsTheResult)
+TEST(text_encode_utf8, character_beyond_unicode_never_overruns_the_result)
 {
     // The converter may write such a value in the old five-byte form, filling the whole
     // buffer with no zero byte left in it.
@@ -59,7 +59,7 @@ TEST(TextEncodeUtf8, CharacterBeyondUnicodeNeverOverrunsTheResult)
     EXPECT_EQ(result.find('\0'), std::string::npos);
 }
 
-TEST(TextDecodeUtf8, DecodesUpToTheNullWhenNoSizeIsGiven)
+TEST(text_decode_utf8, decodes_up_to_the_null_when_no_size_is_given)
 {
     guarded_target target(16);
     EXPECT_TRUE(TextDecodeUtf8(target.data(), target.bytes(), "h\xC3\xA9llo \xE2\x82\xAC", 0));
@@ -67,14 +67,14 @@ TEST(TextDecodeUtf8, DecodesUpToTheNullWhenNoSizeIsGiven)
     EXPECT_TRUE(target.canaryIntact());
 }
 
-TEST(TextDecodeUtf8, ConvertsExactlyTheGivenSize)
+TEST(text_decode_utf8, converts_exactly_the_given_size)
 {
     guarded_target target(8);
     EXPECT_TRUE(TextDecodeUtf8(target.data(), target.bytes(), "abcdef", 3));
     EXPECT_EQ(std::wstring(target.data()), L"abc");
 }
 
-TEST(TextDecodeUtf8, EmptySourceGivesEmptyText)
+TEST(text_decode_utf8, empty_source_gives_empty_text)
 {
     log_capture capture;
     guarded_target target(1);
@@ -84,7 +84,7 @@ TEST(TextDecodeUtf8, EmptySourceGivesEmptyText)
     EXPECT_TRUE(capture.records().empty()) << capture.dump();
 }
 
-TEST(TextDecodeUtf8, ExactFitKeepsTextAndTerminatorInside)
+TEST(text_decode_utf8, exact_fit_keeps_text_and_terminator_inside)
 {
     // Five wide characters of room: four characters of text plus the terminator.
     guarded_target target(5);
@@ -94,7 +94,7 @@ TEST(TextDecodeUtf8, ExactFitKeepsTextAndTerminatorInside)
     EXPECT_TRUE(target.canaryIntact());
 }
 
-TEST(TextDecodeUtf8, OneCharacterTooManyIsRefused)
+TEST(text_decode_utf8, one_character_too_many_is_refused)
 {
     log_capture capture;
     guarded_target target(5);
@@ -105,7 +105,7 @@ TEST(TextDecodeUtf8, OneCharacterTooManyIsRefused)
     EXPECT_TRUE(capture.has(1, "TextDecodeUtf8", "fail: iconv (source-left:2)")) << capture.dump();
 }
 
-TEST(TextDecodeUtf8, RaggedSizeUsesOnlyWholeWideCharacters)
+TEST(text_decode_utf8, ragged_size_uses_only_whole_wide_characters)
 {
     // The buffer claims three bytes of the canary: a terminator there would overrun it.
     for (size_t extra = 1; extra < sizeof(wchar_t); ++extra)
@@ -125,7 +125,7 @@ TEST(TextDecodeUtf8, RaggedSizeUsesOnlyWholeWideCharacters)
     }
 }
 
-TEST(TextDecodeUtf8, BufferTooSmallForTheTerminatorIsRefused)
+TEST(text_decode_utf8, buffer_too_small_for_the_terminator_is_refused)
 {
     for (size_t bytes = 0; bytes < sizeof(wchar_t); ++bytes)
     {
@@ -138,7 +138,7 @@ TEST(TextDecodeUtf8, BufferTooSmallForTheTerminatorIsRefused)
     }
 }
 
-TEST(TextDecodeUtf8, InvalidUtf8IsRefused)
+TEST(text_decode_utf8, invalid_utf8_is_refused)
 {
     const struct
     {
@@ -161,7 +161,7 @@ TEST(TextDecodeUtf8, InvalidUtf8IsRefused)
     }
 }
 
-TEST(TextDecodeUtf8, RoundTripsWithTextEncodeUtf8)
+TEST(text_decode_utf8, round_trips_with_text_encode_utf8)
 {
     const std::wstring text = L"Gr\u00fc\u00dfe \u041f\u0440\u0438\u0432\u0435\u0442 \U0001F600";
     const std::string utf8 = TextEncodeUtf8(text.c_str());
@@ -171,14 +171,14 @@ TEST(TextDecodeUtf8, RoundTripsWithTextEncodeUtf8)
     EXPECT_TRUE(target.canaryIntact());
 }
 
-TEST(TextTransPlate, CyrillicCapitalsThatLookLatinBecomeLatin)
+TEST(text_trans_plate, cyrillic_capitals_that_look_latin_become_latin)
 {
     EXPECT_EQ(TextTransPlate(L"\u0410\u0412\u0421\u0415\u041D\u0406\u041A\u041C\u041E\u0420\u0422"
                              L"\u0425"),
               L"ABCEHIKMOPTX");
 }
 
-TEST(TextTransPlate, EverythingElsePassesUnchanged)
+TEST(text_trans_plate, everything_else_passes_unchanged)
 {
     const std::wstring others[] = {
         L"",

@@ -34,7 +34,7 @@ const split_case kSPLIT_CASES[] = {
     {" a  b ", ' ', {"a", "b"}},
 };
 
-TEST(TextSplit, CharDelimiterYieldsNonEmptyPieces)
+TEST(text_split, char_delimiter_yields_non_empty_pieces)
 {
     for (const split_case& test : kSPLIT_CASES)
     {
@@ -44,7 +44,7 @@ TEST(TextSplit, CharDelimiterYieldsNonEmptyPieces)
     }
 }
 
-TEST(TextSplit, OneCharacterStringDelimiterAgreesWithCharDelimiter)
+TEST(text_split, one_character_string_delimiter_agrees_with_char_delimiter)
 {
     for (const split_case& test : kSPLIT_CASES)
     {
@@ -54,7 +54,7 @@ TEST(TextSplit, OneCharacterStringDelimiterAgreesWithCharDelimiter)
     }
 }
 
-TEST(TextSplit, AppendsWithoutClearing)
+TEST(text_split, appends_without_clearing)
 {
     strings_t pieces{"keep"};
     TextSplit("a=b", '=', pieces);
@@ -62,7 +62,7 @@ TEST(TextSplit, AppendsWithoutClearing)
     EXPECT_EQ(pieces, (strings_t{"keep", "a", "b", "c", "d"}));
 }
 
-TEST(TextSplit, StringDelimiterSeparatesOnTheWholeDelimiter)
+TEST(text_split, string_delimiter_separates_on_the_whole_delimiter)
 {
     const struct
     {
@@ -85,7 +85,7 @@ TEST(TextSplit, StringDelimiterSeparatesOnTheWholeDelimiter)
     }
 }
 
-TEST(TextSplit, EmptyStringDelimiterIsRefused)
+TEST(text_split, empty_string_delimiter_is_refused)
 {
     log_capture capture;
     strings_t pieces{"keep"};
@@ -95,7 +95,7 @@ TEST(TextSplit, EmptyStringDelimiterIsRefused)
         << capture.dump();
 }
 
-TEST(TextJoin, EmptySegmentsKeepTheirDelimiters)
+TEST(text_join, empty_segments_keep_their_delimiters)
 {
     EXPECT_EQ(TextJoin(',', {}), "");
     EXPECT_EQ(TextJoin(',', {"a"}), "a");
@@ -111,7 +111,7 @@ enum class trim_t
     kRIGHT
 };
 
-TEST(TextTrim, Table)
+TEST(text_trim, table)
 {
     const size_t npos = std::string::npos;
     const struct
@@ -147,7 +147,7 @@ TEST(TextTrim, Table)
     }
 }
 
-TEST(TextTrim, OnlyTheGivenCharactersAreTrimmed)
+TEST(text_trim, only_the_given_characters_are_trimmed)
 {
     EXPECT_EQ(TextTrim("--x--", "-"), "x");
     EXPECT_EQ(TextTrim(" x ", "-"), " x ");
@@ -155,7 +155,7 @@ TEST(TextTrim, OnlyTheGivenCharactersAreTrimmed)
     EXPECT_EQ(TextTrimR("yxx", "x"), "y");
 }
 
-TEST(TextDecodeParamValue, Table)
+TEST(text_decode_param_value, table)
 {
     const struct
     {
@@ -184,7 +184,7 @@ TEST(TextDecodeParamValue, Table)
     }
 }
 
-TEST(TextDecodeParamValue, OutputMayBeTheInput)
+TEST(text_decode_param_value, output_may_be_the_input)
 {
     std::string text = "name = value";
     std::string value;
@@ -199,7 +199,7 @@ TEST(TextDecodeParamValue, OutputMayBeTheInput)
     EXPECT_EQ(text, "value");
 }
 
-TEST(TextDecodeValue, ReturnsTheTextAfterTheFirstDelimiter)
+TEST(text_decode_value, returns_the_text_after_the_first_delimiter)
 {
     log_capture capture;
     EXPECT_EQ(TextDecodeValue("key= v ", '='), "v ");
@@ -208,7 +208,7 @@ TEST(TextDecodeValue, ReturnsTheTextAfterTheFirstDelimiter)
     EXPECT_TRUE(capture.records().empty()) << capture.dump();
 }
 
-TEST(TextDecodeValue, FailuresAreLoggedAndThrown)
+TEST(text_decode_value, failures_are_logged_and_thrown)
 {
     const struct
     {
@@ -232,7 +232,7 @@ TEST(TextDecodeValue, FailuresAreLoggedAndThrown)
     }
 }
 
-TEST(TextCase, OnlyAsciiLettersChangeOverEveryByte)
+TEST(text_case, only_ascii_letters_change_over_every_byte)
 {
     std::string all;
     for (int byte = 0; byte < 256; ++byte)

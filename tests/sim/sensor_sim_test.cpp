@@ -25,7 +25,7 @@ uint32_t f32_bits(float aValue)
 
 using vesk11_test::hex_bytes;
 
-class sensor_sim_test : public ::testing::Test
+class sim_sensor : public ::testing::Test
 {
   protected:
     void start(const sim_options& aOptions = sim_options{})
@@ -51,7 +51,7 @@ class sensor_sim_test : public ::testing::Test
     std::unique_ptr<sim_client> client_;
 };
 
-TEST_F(sensor_sim_test, streams_one_status_block_per_period_with_a_counter)
+TEST_F(sim_sensor, streams_one_status_block_per_period_with_a_counter)
 {
     sim_options options;
     options.period_ms = 20;
@@ -77,7 +77,7 @@ TEST_F(sensor_sim_test, streams_one_status_block_per_period_with_a_counter)
 
 // A paced line never carries more than baud / 10 bytes a second, and a sensor whose blocks
 // take longer than its period sends them back to back, so it carries not much less either.
-TEST_F(sensor_sim_test, baud_paces_every_byte_like_a_uart)
+TEST_F(sim_sensor, baud_paces_every_byte_like_a_uart)
 {
     for (uint32_t baud : {9600u, 115200u})
     {
@@ -99,7 +99,7 @@ TEST_F(sensor_sim_test, baud_paces_every_byte_like_a_uart)
     }
 }
 
-TEST_F(sensor_sim_test, records_the_worked_reboot_frame_byte_for_byte)
+TEST_F(sim_sensor, records_the_worked_reboot_frame_byte_for_byte)
 {
     start();
     ASSERT_TRUE(client_->wait_blocks(1, kWAIT_MS));
@@ -119,7 +119,7 @@ TEST_F(sensor_sim_test, records_the_worked_reboot_frame_byte_for_byte)
     EXPECT_GE(query.rx_ts_us, query.last_block_end_us);
 }
 
-TEST_F(sensor_sim_test, decodes_the_worked_float_set_batch)
+TEST_F(sim_sensor, decodes_the_worked_float_set_batch)
 {
     start();
     bytes_t body = hex_bytes("03 FB 08 D0 07 00 04 FF 01 C2 C9 03 FB 08 D0 07 01 04 32 00 00 00"
@@ -138,15 +138,15 @@ TEST_F(sensor_sim_test, decodes_the_worked_float_set_batch)
               0x3FC00000u);
 }
 
-TEST_F(sensor_sim_test, reply_layout_echoes_the_query)
+TEST_F(sim_sensor, reply_layout_echoes_the_query)
 {
     start();
     uat4_action_t action;
     UatAction4__InitGetParamF32(&action, 2000, 52, 0, 0);
     rx_reply reply = client_->exchange(action);
     EXPECT_EQ(reply.ident, kSIM_REPLY_IDENT);
-    EXPECT_EQ(reply.msg1_udt, kSIM_REPLY_MSG1_UDT_INDEX);
-    EXPECT_EQ(reply.msg3_udt, kSIM_REPLY_MSG3_UDT_INDEX);
+    EXPECT_EQ(reply.msg1_udt, kUAT4_REPLY_MSG1_UDT_INDEX);
+    EXPECT_EQ(reply.msg3_udt, kUAT4_REPLY_MSG3_UDT_INDEX);
     EXPECT_EQ(reply.group, 2000);
     EXPECT_EQ(reply.array, 52);
     EXPECT_EQ(reply.value_type, 2);
@@ -170,7 +170,7 @@ struct get_case
     uint32_t expected;
 };
 
-TEST_F(sensor_sim_test, gets_of_every_catalogue_status_value)
+TEST_F(sim_sensor, gets_of_every_catalogue_status_value)
 {
     const get_case cases[] = {
         {Uat11__InitGetStatusHwSerial, 2003, 9, 10597059},
@@ -204,7 +204,7 @@ TEST_F(sensor_sim_test, gets_of_every_catalogue_status_value)
     }
 }
 
-TEST_F(sensor_sim_test, get_param_answers_the_ram_copy_typed_as_the_catalogue)
+TEST_F(sim_sensor, get_param_answers_the_ram_copy_typed_as_the_catalogue)
 {
     struct param_case
     {
@@ -234,7 +234,7 @@ TEST_F(sensor_sim_test, get_param_answers_the_ram_copy_typed_as_the_catalogue)
     }
 }
 
-TEST_F(sensor_sim_test, set_stores_in_ram_only_and_reads_back)
+TEST_F(sim_sensor, set_stores_in_ram_only_and_reads_back)
 {
     start();
     uat4_action_t action;
@@ -256,7 +256,7 @@ TEST_F(sensor_sim_test, set_stores_in_ram_only_and_reads_back)
     EXPECT_EQ(client_->exchange(action).value, 0u);
 }
 
-TEST_F(sensor_sim_test, commands_move_the_configuration_between_ram_and_flash)
+TEST_F(sim_sensor, commands_move_the_configuration_between_ram_and_flash)
 {
     start();
     uat4_action_t action;
@@ -293,7 +293,7 @@ bytes_t patched_frame(const uat4_action_t& aAction, uint8_t aType, bool aBreakBa
     return frame_of(&batch, sizeof batch);
 }
 
-TEST_F(sensor_sim_test, refusals_carry_their_result_codes)
+TEST_F(sim_sensor, refusals_carry_their_result_codes)
 {
     struct refusal_case
     {
@@ -343,7 +343,7 @@ TEST_F(sensor_sim_test, refusals_carry_their_result_codes)
     EXPECT_TRUE(sim_->queries().at(1).batch_crc_ok);
 }
 
-TEST_F(sensor_sim_test, reboot_replies_then_stays_silent_then_reloads_ram_from_flash)
+TEST_F(sim_sensor, reboot_replies_then_stays_silent_then_reloads_ram_from_flash)
 {
     sim_options options;
     options.period_ms = 20;
@@ -371,7 +371,7 @@ TEST_F(sensor_sim_test, reboot_replies_then_stays_silent_then_reloads_ram_from_f
     EXPECT_EQ(sim_->queries().size(), 2u);
 }
 
-TEST_F(sensor_sim_test, reply_delay_sends_that_many_status_blocks_first)
+TEST_F(sim_sensor, reply_delay_sends_that_many_status_blocks_first)
 {
     sim_options options;
     options.period_ms = 150; // the query surely arrives before the slot after the trigger
@@ -390,7 +390,7 @@ TEST_F(sensor_sim_test, reply_delay_sends_that_many_status_blocks_first)
 
 // Like a real sensor it holds one query: a newer one replaces it unanswered and never carried
 // out, and the status block counts the replaced ones. Memory stays flat however many come.
-TEST_F(sensor_sim_test, a_burst_of_queries_gets_one_reply_for_the_newest)
+TEST_F(sim_sensor, a_burst_of_queries_gets_one_reply_for_the_newest)
 {
     constexpr size_t kBURST = kSIM_QUERIES_KEPT + 76;
     sim_options options;
@@ -422,7 +422,7 @@ TEST_F(sensor_sim_test, a_burst_of_queries_gets_one_reply_for_the_newest)
     EXPECT_EQ(ram(2000, 450), 1u) << "the replaced set was not carried out";
 }
 
-TEST_F(sensor_sim_test, garbage_on_the_line_is_survived)
+TEST_F(sim_sensor, garbage_on_the_line_is_survived)
 {
     start();
     std::mt19937 random(4);
@@ -448,7 +448,7 @@ TEST_F(sensor_sim_test, garbage_on_the_line_is_survived)
               10597059u);
 }
 
-TEST_F(sensor_sim_test, a_client_closing_the_line_does_not_hang_it_up)
+TEST_F(sim_sensor, a_client_closing_the_line_does_not_hang_it_up)
 {
     start();
     uat4_action_t action;

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>

@@ -42,7 +42,7 @@ bool exists(const std::string& aPath)
     return stat(aPath.c_str(), &info) == 0;
 }
 
-class sim_flash_test : public ::testing::Test
+class sim_flash : public ::testing::Test
 {
   protected:
     void SetUp() override
@@ -60,7 +60,7 @@ class sim_flash_test : public ::testing::Test
     sim_options options_;
 };
 
-TEST_F(sim_flash_test, update_flash_survives_into_the_next_lifetime)
+TEST_F(sim_flash, update_flash_survives_into_the_next_lifetime)
 {
     {
         sensor_sim sim(options_);
@@ -92,7 +92,7 @@ TEST_F(sim_flash_test, update_flash_survives_into_the_next_lifetime)
     EXPECT_EQ(bits, Uat4__F32ToBits(1.5f));
 }
 
-TEST_F(sim_flash_test, reset_flash_persists_the_factory_values)
+TEST_F(sim_flash, reset_flash_persists_the_factory_values)
 {
     std::vector<flash_entry_t> entries;
     std::string error;
@@ -119,7 +119,7 @@ TEST_F(sim_flash_test, reset_flash_persists_the_factory_values)
     EXPECT_EQ(read_text(path_), factory);
 }
 
-TEST_F(sim_flash_test, a_damaged_file_is_refused_and_left_alone)
+TEST_F(sim_flash, a_damaged_file_is_refused_and_left_alone)
 {
     {
         sensor_sim sim(options_);
@@ -155,7 +155,7 @@ TEST_F(sim_flash_test, a_damaged_file_is_refused_and_left_alone)
     }
 }
 
-TEST_F(sim_flash_test, a_failed_write_is_answered_with_a_result_and_changes_no_copy)
+TEST_F(sim_flash, a_failed_write_is_answered_with_a_result_and_changes_no_copy)
 {
     sensor_sim sim(options_);
     ASSERT_TRUE(sim.start()) << sim.error();
@@ -186,7 +186,7 @@ TEST_F(sim_flash_test, a_failed_write_is_answered_with_a_result_and_changes_no_c
 }
 
 // A symlinked flash file stays a symlink: the file it names is the one replaced.
-TEST_F(sim_flash_test, a_symlink_is_written_through)
+TEST_F(sim_flash, a_symlink_is_written_through)
 {
     struct link_case
     {
@@ -228,7 +228,7 @@ TEST_F(sim_flash_test, a_symlink_is_written_through)
     }
 }
 
-TEST_F(sim_flash_test, file_round_trips_through_save_and_load)
+TEST_F(sim_flash, file_round_trips_through_save_and_load)
 {
     const std::vector<flash_entry_t> entries = {
         {2000, 50, 2, 0xBF800000},

@@ -97,12 +97,13 @@ TEST(sim_options, help_ends_parsing_and_lists_every_option)
     sim_options options;
     std::string error;
     EXPECT_EQ(parse({"--trace", "--help", "--bogus"}, options, error), parse_outcome_t::kHELP);
-    for (const char* name :
-         {"--link", "--device", "--period", "--reply-delay", "--reboot-ms", "--baud", "--flash",
-          "--trace",
-          "--silent", "--no-reply", "--bad-crc", "--noise", "--split", "--result",
-          "--hangup-after-query", "--stray-reply", "--corrupt-reply", "--refuse-set",
-          "--drop-reply", "--silent-after", "--help"})
+    for (const char* name : {"--link",        "--device",        "--period",
+                             "--reply-delay", "--reboot-ms",     "--baud",
+                             "--flash",       "--trace",         "--silent",
+                             "--no-reply",    "--bad-crc",       "--noise",
+                             "--split",       "--result",        "--hangup-after-query",
+                             "--stray-reply", "--corrupt-reply", "--refuse-set",
+                             "--drop-reply",  "--silent-after",  "--help"})
         EXPECT_NE(sim_usage_text().find(name), std::string::npos) << name;
 }
 
