@@ -42,7 +42,7 @@ _vesk11_ctl()
             compopt -o filenames 2>/dev/null
             mapfile -t candidates < <(compgen -f -- "$cur")
             ;;
-        -t | --timeout | -r | --retries) ;;
+        -t | --timeout | -r | --retries | --count | --duration | --listen) ;;
         *)
             if [[ $cur == -* ]]; then
                 candidates=(--device --timeout --retries --json --verbose --quiet --help --version)
@@ -50,9 +50,11 @@ _vesk11_ctl()
                     set) candidates+=(--save) ;;
                     apply) candidates+=(--check --save) ;;
                     dump) candidates+=(--output) ;;
+                    monitor) candidates+=(--count --duration --hex) ;;
+                    scan) candidates+=(--listen) ;;
                 esac
             elif [[ -z $command ]]; then
-                candidates=(info get set dump diff apply)
+                candidates=(info get set dump diff apply monitor scan)
             else
                 case $command in
                     # shellcheck disable=SC2206 # the lists are split into words on purpose
@@ -61,6 +63,9 @@ _vesk11_ctl()
                         local name
                         for name in $_vesk11_ctl_parameters; do candidates+=("$name="); done
                         nospace=1
+                        ;;
+                    scan)
+                        mapfile -t candidates < <(compgen -G "${cur}*" | grep -E '^/dev/(serial/by-id/|tty(USB|ACM|S))')
                         ;;
                     diff | apply)
                         compopt -o filenames 2>/dev/null

@@ -48,6 +48,18 @@ const command_def kCOMMANDS[] = {
      "--check only tells what would change (exit status 1 if anything would); --save saves\n"
      "to flash when something changed.",
      kOPTION_SAVE | kOPTION_CHECK, 1, 1, RunApply},
+    {"monitor", "[--count N] [--duration S] [--hex]",
+     "Watches the line without sending: every block as decoded (time stamp in ms, ok or\n"
+     "bad-checksum, body size, each message ident:size and data; --hex adds the frame), then a\n"
+     "summary with a verdict. Ends after N blocks, S seconds, or on SIGINT/SIGTERM. Exit status\n"
+     "0 when an intact block was seen, 69 when none.",
+     kOPTION_COUNT | kOPTION_DURATION | kOPTION_HEX, 0, 0, RunMonitor},
+    {"scan", "[DEVICE...] [--listen MS]",
+     "Finds sensors: listens on each device (default: /dev/serial/by-id/*, /dev/ttyUSB*,\n"
+     "/dev/ttyACM*, /dev/ttyS*), all at once, and only where an intact block came asks the\n"
+     "sensor who it is. Never writes to a device without one. Exit status 0 when a sensor\n"
+     "was found, 69 when none.",
+     kOPTION_LISTEN, 0, kANY, RunScan},
 };
 // clang-format on
 
@@ -58,7 +70,12 @@ const char* const kOPTIONS_TEXT =
     "                      else 200)\n"
     "  -r, --retries N     send a query again up to N times when no reply comes, 0..10\n"
     "                      (default 2)\n"
-    "      --json          one JSON object on standard output, failures included\n"
+    "      --json          one JSON object on standard output, failures included (monitor:\n"
+    "                      one per block, then the summary)\n"
+    "      --count N       monitor: end after N blocks\n"
+    "      --duration S    monitor: end after S seconds\n"
+    "      --hex           monitor: the raw frame of each block too\n"
+    "      --listen MS     scan: how long to listen on each device (default 500)\n"
     "  -v, --verbose       log records also on standard error\n"
     "  -q, --quiet         no progress and no confirmations\n"
     "  -h, --help          this text; COMMAND --help: that command's\n"
@@ -72,6 +89,14 @@ std::string _T_option_name(unsigned aOption)
         return "--save";
     case kOPTION_CHECK:
         return "--check";
+    case kOPTION_COUNT:
+        return "--count";
+    case kOPTION_DURATION:
+        return "--duration";
+    case kOPTION_HEX:
+        return "--hex";
+    case kOPTION_LISTEN:
+        return "--listen";
     default:
         return "--output";
     }
@@ -123,7 +148,8 @@ std::string CommandHelp(const command_def& aCommand)
 
 int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput)
 {
-    for (unsigned option : {kOPTION_SAVE, kOPTION_CHECK, kOPTION_OUTPUT})
+    for (unsigned option : {kOPTION_SAVE, kOPTION_CHECK, kOPTION_OUTPUT, kOPTION_COUNT,
+                            kOPTION_DURATION, kOPTION_HEX, kOPTION_LISTEN})
     {
         if ((aOptions.given & option) != 0 && (aCommand.options & option) == 0)
             throw UsageError(_T_option_name(option) + " is not an option of " + aCommand.word);

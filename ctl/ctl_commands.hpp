@@ -53,6 +53,10 @@ link_settings LinkSettings(const ctl_options& aOptions);
 // aDone + i of aTotal.
 std::vector<uint32_t> ReadValues(sensor_link& aLink, const std::vector<ctl_item>& aItems,
                                  ctl_output& aOutput, std::size_t aDone, std::size_t aTotal);
+// The sensor's identity, versions joined: {"hw_serial", "hw_antenna", "firmware",
+// "application", "app_variant", "app_type"}; progress shown as i of aTotal (none below 2, so
+// that links on several threads may call it).
+ctl_json ReadIdentity(sensor_link& aLink, ctl_output& aOutput, std::size_t aTotal);
 // The document in the file aPath; throws ctl_error (66 unreadable, 65 bad document).
 config_document LoadDocument(const std::string& aPath);
 // Saves the whole configuration to flash (command 1000/344 for all groups).
@@ -67,6 +71,8 @@ int RunSet(const ctl_options& aOptions, ctl_output& aOutput);
 int RunDump(const ctl_options& aOptions, ctl_output& aOutput);
 int RunDiff(const ctl_options& aOptions, ctl_output& aOutput);
 int RunApply(const ctl_options& aOptions, ctl_output& aOutput);
+int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput);
+int RunScan(const ctl_options& aOptions, ctl_output& aOutput);
 
 } // namespace Vesk11Ctl
 } // namespace Support

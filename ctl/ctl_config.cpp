@@ -51,9 +51,9 @@ std::string _T_version(const std::vector<uint32_t>& aValues, size_t aFirst, size
     return text;
 }
 
-// The identity read from the sensor, versions joined: {"hw_serial", "hw_antenna", "firmware",
-// "application", "app_variant", "app_type"}.
-ctl_json _T_read_identity(sensor_link& aLink, ctl_output& aOutput, size_t aTotal)
+} // namespace
+
+ctl_json ReadIdentity(sensor_link& aLink, ctl_output& aOutput, size_t aTotal)
 {
     const std::vector<uint32_t> values =
         ReadValues(aLink, _T_identity_items(), aOutput, 0, aTotal);
@@ -65,6 +65,9 @@ ctl_json _T_read_identity(sensor_link& aLink, ctl_output& aOutput, size_t aTotal
                     {"app_variant", number(9)},
                     {"app_type", number(10)}};
 }
+
+namespace
+{
 
 std::string _T_plain(const ctl_json& aValue)
 {
@@ -103,7 +106,7 @@ void _T_show_differences(ctl_output& aOutput, const std::vector<document_entry>&
 int RunInfo(const ctl_options& aOptions, ctl_output& aOutput)
 {
     sensor_link link(LinkSettings(aOptions));
-    const ctl_json identity = _T_read_identity(link, aOutput, kIDENTITY_COUNT);
+    const ctl_json identity = ReadIdentity(link, aOutput, kIDENTITY_COUNT);
     if (aOutput.json())
     {
         aOutput.emit(identity);
@@ -123,7 +126,7 @@ int RunDump(const ctl_options& aOptions, ctl_output& aOutput)
     config_document document;
     {
         sensor_link link(LinkSettings(aOptions));
-        document.sensor = _T_read_identity(link, aOutput, total);
+        document.sensor = ReadIdentity(link, aOutput, total);
         const std::vector<uint32_t> values =
             ReadValues(link, items, aOutput, kIDENTITY_COUNT, total);
         for (size_t i = 0; i < items.size(); ++i)

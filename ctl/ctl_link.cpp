@@ -71,8 +71,10 @@ com_transport_args _T_transport_args(const std::string& aDevice)
 sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSettings))
 {
     const com_transport_args args = _T_transport_args(settings_.device);
-    const exchange_config config{settings_.timeout_ms, nullptr, _T_note, nullptr,
-                                 signals_.waitMask(), signal_guard::stopSignal()};
+    if (settings_.signals == nullptr)
+        settings_.signals = &own_signals_.emplace();
+    const exchange_config config{settings_.timeout_ms, settings_.tap, _T_note, settings_.tap_arg,
+                                 settings_.signals->waitMask(), signal_guard::stopSignal()};
     if (Exchange__Open(&session_, &args, Transport__InitCom, &config) != kEXCHANGE_OPEN_DONE)
     {
         LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
@@ -104,6 +106,21 @@ exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::stri
         LOG_WRITE(2, "fail: no reply for %s (damaged blocks:%u), sending it again (%d of %d)",
                   aWhat.c_str(), outcome.damaged_blocks, tries + 1, settings_.retries + 1);
     }
+}
+
+exchange_outcome sensor_link::listen(int aWaitMs)
+{
+    exchange_outcome outcome{};
+    Exchange__Listen(session_, aWaitMs, &outcome);
+    if (outcome.status != kEXCHANGE_RECEIVED && outcome.status != kEXCHANGE_NO_INPUT &&
+        outcome.status != kEXCHANGE_STOPPED)
+        fail(outcome, "listening", 1);
+    return outcome;
+}
+
+const block_decoder11_t* sensor_link::decoder() const
+{
+    return Exchange__Decoder(session_);
 }
 
 void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWhat,

@@ -5,6 +5,7 @@
 #define VESK11_CTL_CTL_LINK_HPP
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ctl_names.hpp"
@@ -23,6 +24,10 @@ struct link_settings
     std::string device;
     int timeout_ms = 0;
     int retries = 0; // sendings after the first, for a query with no reply
+    transport_handler_fn tap = nullptr; // sees every decoder event; may be null
+    void* tap_arg = nullptr;
+    // The run's guard, shared by links on several threads; null: the link keeps its own.
+    const signal_guard* signals = nullptr;
 };
 
 class sensor_link
@@ -40,6 +45,12 @@ class sensor_link
     // unavailable (silent line, no reply), I/O error, interrupted. aWhat names it in messages.
     exchange_outcome query(const uat4_action_t& aQuery, const std::string& aWhat);
 
+    // Waits up to aWaitMs for input without sending and decodes it (the tap sees it). Returns
+    // the outcome: received, no input, or stopped; throws ctl_error for a failure of the line.
+    exchange_outcome listen(int aWaitMs);
+    // The link's block decoder, for the tap (header of a block, garbage count).
+    const block_decoder11_t* decoder() const;
+
     // The value of aItem; throws ctl_error (refused) unless the sensor answered with result 0.
     uint32_t read(const ctl_item& aItem);
     // Writes aBits to aItem with read-back; throws ctl_error (refused) unless the sensor took it
@@ -56,8 +67,8 @@ class sensor_link
     [[noreturn]] void fail(const exchange_outcome& aOutcome, const std::string& aWhat,
                            int aTries) const;
 
-    signal_guard signals_;
     link_settings settings_;
+    std::optional<signal_guard> own_signals_;
     exchange_session* session_ = nullptr;
 };
 

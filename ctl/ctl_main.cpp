@@ -50,7 +50,7 @@ bool _T_answer_alone(const ctl_options& aOptions)
 int _T_run(const ctl_options& aOptions, ctl_output& aOutput)
 {
     if (aOptions.command.empty())
-        throw UsageError("no command: give one of info, get, set, dump, diff, apply");
+        throw UsageError("no command: give one of info, get, set, dump, diff, apply, monitor, scan");
     const command_def* command = FindCommand(aOptions.command);
     if (command == nullptr)
         throw UsageError("unknown command '" + aOptions.command + "'");

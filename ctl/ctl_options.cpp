@@ -24,6 +24,10 @@ enum long_only_t : int
     kLONG_SAVE,
     kLONG_CHECK,
     kLONG_VERSION,
+    kLONG_COUNT,
+    kLONG_DURATION,
+    kLONG_HEX,
+    kLONG_LISTEN,
 };
 
 // '+' is not given: options may follow the command word. ':' first: a missing value is told
@@ -42,6 +46,10 @@ const option kLONG_OPTIONS[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kLONG_VERSION},
+    {"count", required_argument, nullptr, kLONG_COUNT},
+    {"duration", required_argument, nullptr, kLONG_DURATION},
+    {"hex", no_argument, nullptr, kLONG_HEX},
+    {"listen", required_argument, nullptr, kLONG_LISTEN},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -67,6 +75,41 @@ int _T_bounded(const char* aText, long long aMin, long long aMax, const std::str
     if (optopt != 0 && word.rfind("--", 0) == 0 && word.find('=') != std::string::npos)
         throw UsageError("option " + written + " takes no value");
     throw UsageError("unknown option " + written);
+}
+
+double _T_seconds(const char* aText)
+{
+    float value = 0;
+    if (!TextToFloat(aText, &value) || !(value > 0) || value > kDURATION_MAX_S)
+        throw UsageError(std::string("--duration '") + aText + "' is not a number of seconds above 0 and up to " +
+                         std::to_string(kDURATION_MAX_S));
+    return static_cast<double>(value);
+}
+
+// The options of the diagnostic commands.
+void _T_take_diagnostic(int aOption, ctl_options* aOptions)
+{
+    switch (aOption)
+    {
+    case kLONG_COUNT:
+        aOptions->count = _T_bounded(optarg, 1, kCOUNT_MAX, "--count");
+        aOptions->given |= kOPTION_COUNT;
+        break;
+    case kLONG_DURATION:
+        aOptions->duration_s = _T_seconds(optarg);
+        aOptions->given |= kOPTION_DURATION;
+        break;
+    case kLONG_HEX:
+        aOptions->hex = true;
+        aOptions->given |= kOPTION_HEX;
+        break;
+    case kLONG_LISTEN:
+        aOptions->listen_ms = _T_bounded(optarg, 1, kTIMEOUT_MAX_MS, "--listen");
+        aOptions->given |= kOPTION_LISTEN;
+        break;
+    default:
+        break;
+    }
 }
 
 void _T_take(int aOption, ctl_options* aOptions, bool* aTimeoutGiven)
@@ -109,6 +152,7 @@ void _T_take(int aOption, ctl_options* aOptions, bool* aTimeoutGiven)
         aOptions->version = true;
         break;
     default:
+        _T_take_diagnostic(aOption, aOptions);
         break;
     }
 }

@@ -18,12 +18,19 @@ enum command_option_t : unsigned
     kOPTION_SAVE = 1U << 0,
     kOPTION_CHECK = 1U << 1,
     kOPTION_OUTPUT = 1U << 2,
+    kOPTION_COUNT = 1U << 3,
+    kOPTION_DURATION = 1U << 4,
+    kOPTION_HEX = 1U << 5,
+    kOPTION_LISTEN = 1U << 6,
 };
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
 constexpr int kTIMEOUT_MAX_MS = 60000;
 constexpr int kRETRIES_DEFAULT = 2;
 constexpr int kRETRIES_MAX = 10;
+constexpr long long kCOUNT_MAX = 1000000000;
+constexpr int kDURATION_MAX_S = 604800; // a week
+constexpr int kLISTEN_DEFAULT_MS = 500;
 
 struct ctl_options
 {
@@ -39,6 +46,10 @@ struct ctl_options
     bool version = false;
     unsigned given = 0;  // the command_option_t options given
     std::string output;  // -o FILE
+    long long count = 0;   // --count: blocks to watch; 0: no bound
+    double duration_s = 0; // --duration: seconds to watch; 0: no bound
+    bool hex = false;      // --hex: raw frames too
+    int listen_ms = kLISTEN_DEFAULT_MS;
 };
 
 // Parses argv[1..] with getopt_long (argv is permuted, as getopt_long does); defaults come from

@@ -279,7 +279,7 @@ int _T_init(transport_t* aHandle, const com_transport_args* /*aComArgs*/,
         return -1;
     aHandle->self = activeLink;
     aHandle->vtable = {_T_destroy, _T_open,        _T_close,         _T_rx,
-                       _T_tx,      _T_link_handle, _T_reconnect_args};
+                       _T_tx,      _T_link_handle, _T_reconnect_args, nullptr};
     return 0;
 }
 

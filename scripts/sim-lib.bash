@@ -31,14 +31,24 @@ sim_start() {
     return 1
 }
 
+# sim_stop N: ends the N-th simulator started here (from 0), which writes its flash file, and
+# waits for it; its output stays until sim_stop_all.
+sim_stop() {
+    local pid=${SIM_PIDS[$1]}
+    [[ -n $pid ]] || return 0
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    SIM_PIDS[$1]=
+}
+
 # Ends every simulator started here (SIGTERM, then waits for each) and removes their output.
 sim_stop_all() {
     local pid
     for pid in "${SIM_PIDS[@]}"; do
-        kill -TERM "$pid" 2>/dev/null || true
+        [[ -z $pid ]] || kill -TERM "$pid" 2>/dev/null || true
     done
     for pid in "${SIM_PIDS[@]}"; do
-        wait "$pid" 2>/dev/null || true
+        [[ -z $pid ]] || wait "$pid" 2>/dev/null || true
     done
     SIM_PIDS=()
     [[ -z $SIM_OUT_DIR ]] || rm -rf "$SIM_OUT_DIR"

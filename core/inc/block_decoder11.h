@@ -40,6 +40,7 @@ typedef void (*block_decoder11_add_buffer_fn)(void* aSelf, const uint8_t* aBuffe
                                               size_t aBufferSize);
 typedef void (*block_decoder11_reset_fn)(void* aSelf);
 typedef size_t (*block_decoder11_copy_head_fn)(const void* aSelf, uint8_t* aOut, size_t aRoom);
+typedef uint64_t (*block_decoder11_discarded_fn)(const void* aSelf);
 
 struct block_decoder11_vtable_t
 {
@@ -47,6 +48,7 @@ struct block_decoder11_vtable_t
     block_decoder11_add_buffer_fn add_buffer;
     block_decoder11_reset_fn reset;
     block_decoder11_copy_head_fn copy_head;
+    block_decoder11_discarded_fn discarded;
 };
 
 // The handle: the operations and the state behind them. Use it through the functions below; a
@@ -79,6 +81,12 @@ void BlockDecoder11__AddBuffer(block_decoder11_t* aHandle, const uint8_t* aBuffe
 // they were received, to aOut (room for aRoom bytes; 255 always suffice) and returns their count;
 // 0 when they do not fit. Elsewhere the result is undefined. Not on an empty handle.
 size_t BlockDecoder11__CopyHead(const block_decoder11_t* aHandle, uint8_t* aOut, size_t aRoom);
+
+// The bytes decoded since creation that belong to no frame whose header passed: bytes between
+// frames and the start bytes of false headers (garbage on the line). Bytes of a header still
+// being read are not counted yet; those dropped by BlockDecoder11__Reset never are. Not on an
+// empty handle.
+uint64_t BlockDecoder11__Discarded(const block_decoder11_t* aHandle);
 
 // Drops the partial frame, without an event, and every byte held for a new search; the decoder
 // hunts for the next start byte. Allowed from inside the handler; not on an empty handle.

@@ -24,6 +24,7 @@ enum exchange_status : uint8_t
     kEXCHANGE_READ_ERROR,       // reading failed (error)
     kEXCHANGE_WRITE_ERROR,      // sending the query failed (error)
     kEXCHANGE_STOPPED,          // a stop signal came (signal)
+    kEXCHANGE_RECEIVED,         // a listen: input came and was decoded
 };
 
 struct exchange_outcome
@@ -95,6 +96,18 @@ exchange_open_status Exchange__Open(exchange_session** aSession, const com_trans
 // later query of the session ends the same way at once, without touching the line. Records the codec's assertion of the accepted reply.
 void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
                      exchange_outcome* aOutcome);
+
+// Listens without sending anything: waits at most aWaitMs (0 to 60000) for input and decodes
+// what came, every decoder event going to the tap. Fills *aOutcome: kEXCHANGE_RECEIVED after
+// input was read, kEXCHANGE_NO_INPUT when none came within aWaitMs, kEXCHANGE_STOPPED on a stop
+// signal, or the line's failure (hang-up, end of input, poll or read error), which breaks the
+// session as it does for a query.
+void Exchange__Listen(exchange_session* aSession, int aWaitMs, exchange_outcome* aOutcome);
+
+// The link's block decoder (Transport__GetDecoder), for a tap that reads the header of the block
+// beginning (BlockRecord__TakeHead) or counts garbage; null when the transport has none. Valid
+// until Exchange__Close.
+const block_decoder11_t* Exchange__Decoder(exchange_session* aSession);
 
 // Puts the line settings found at open back, closes the device and frees the session. Accepts null.
 void Exchange__Close(exchange_session* aSession);

@@ -18,6 +18,7 @@ typedef int (*transport_tx_fn)(void* aSelf, struct iovec* aBufferList, int aBuff
 typedef int (*transport_get_link_handle_fn)(void* aSelf);
 typedef void (*transport_get_reconnect_args)(uint32_t* aMinTout, uint32_t* aMaxTout,
                                              double* aToutMult);
+typedef const block_decoder11_t* (*transport_get_decoder_fn)(void* aSelf);
 
 struct transport_vtable_t
 {
@@ -28,6 +29,7 @@ struct transport_vtable_t
     transport_tx_fn tx;
     transport_get_link_handle_fn get_link_handle;
     transport_get_reconnect_args get_reconnect_args;
+    transport_get_decoder_fn get_decoder; // may be null: a transport without a block decoder
 };
 
 struct transport_t
@@ -53,6 +55,11 @@ int Transport__Close(transport_t* aHandle);
 
 // The open device's descriptor, for poll; -1 when it is not open. The transport keeps it.
 int Transport__GetLinkHandle(transport_t* aHandle);
+
+// The block decoder that feeds the handler, for reading the header during its
+// kBLOCKDECODER11_STAT_INIT event and the garbage count; null when the transport has none. The
+// transport keeps it.
+const block_decoder11_t* Transport__GetDecoder(transport_t* aHandle);
 
 // Sends one block whose body is aBufferList[0] (exactly one buffer of at most 255 bytes): header,
 // body and body checksum in one gathered write. Returns the bytes written, which on a descriptor

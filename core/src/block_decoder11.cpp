@@ -73,6 +73,7 @@ struct self_t
     uint8_t hold_head;
     uint8_t hold_next;
     uint8_t hold_end;
+    uint64_t discarded;
 };
 
 self_t* _T_create(block_decoder11_handler_fn aHandler, void* aHandlerArg)
@@ -111,6 +112,7 @@ void _T_abandon_head(self_t* aSelf)
 {
     aSelf->curr_state = kSTATE_HUNT;
     aSelf->hold_next = static_cast<uint8_t>(aSelf->hold_head + 1);
+    ++aSelf->discarded; // its start byte; the bytes after it are searched again
 }
 
 void _T_notify(const self_t* aSelf, uint8_t aStat, void* aData, uint8_t aSize)
@@ -326,6 +328,8 @@ void _T_add_rx_buffer(void* aSelf, const uint8_t* aBufferData, size_t aBufferSiz
         const bool fresh = self->hold_next == self->hold_end;
         const uint8_t byte = fresh ? aBufferData[taken++] : self->hold_data[self->hold_next++];
         self->curr_state = _T_next_state(self, byte);
+        if (self->curr_state == kSTATE_HUNT)
+            ++self->discarded;
         if (fresh && _T_in_head(self->curr_state))
         {
             self->hold_data[self->hold_next++] = byte;
@@ -333,6 +337,11 @@ void _T_add_rx_buffer(void* aSelf, const uint8_t* aBufferData, size_t aBufferSiz
         }
         _T_act(self, byte);
     }
+}
+
+uint64_t _T_discarded(const void* aSelf)
+{
+    return static_cast<const self_t*>(aSelf)->discarded;
 }
 
 } // namespace
@@ -353,6 +362,7 @@ bool BlockDecoder11__Init(block_decoder11_t* aHandle, block_decoder11_handler_fn
     aHandle->vtable.add_buffer = _T_add_rx_buffer;
     aHandle->vtable.reset = _T_restart;
     aHandle->vtable.copy_head = _T_copy_head;
+    aHandle->vtable.discarded = _T_discarded;
     LOG_WRITE(4, "done");
     return true;
 }
@@ -374,6 +384,11 @@ void BlockDecoder11__AddBuffer(block_decoder11_t* aHandle, const uint8_t* aBuffe
 size_t BlockDecoder11__CopyHead(const block_decoder11_t* aHandle, uint8_t* aOut, size_t aRoom)
 {
     return aHandle->vtable.copy_head(aHandle->self, aOut, aRoom);
+}
+
+uint64_t BlockDecoder11__Discarded(const block_decoder11_t* aHandle)
+{
+    return aHandle->vtable.discarded(aHandle->self);
 }
 
 void BlockDecoder11__Reset(block_decoder11_t* aHandle)

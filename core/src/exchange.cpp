@@ -330,6 +330,28 @@ bool _T_window_still_open(exchange_session* aSession)
     return poll(&link, 1, 0) == 0;
 }
 
+// After a line failure every later call ends the same way at once.
+bool _T_repeat_if_broken(exchange_session* aSession)
+{
+    if (!aSession->broken)
+        return false;
+    *aSession->outcome = aSession->broken_outcome;
+    aSession->outcome->sent = false;
+    aSession->query_active = false;
+    return true;
+}
+
+void _T_keep_if_broken(exchange_session* aSession)
+{
+    const exchange_status status = aSession->outcome->status;
+    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_HUNG_UP || status == kEXCHANGE_POLL_ERROR ||
+        status == kEXCHANGE_READ_ERROR || status == kEXCHANGE_WRITE_ERROR)
+    {
+        aSession->broken = true;
+        aSession->broken_outcome = *aSession->outcome;
+    }
+}
+
 } // namespace
 
 exchange_open_status Exchange__Open(exchange_session** aSession, const com_transport_args* aArgs,
@@ -360,13 +382,8 @@ void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
                      exchange_outcome* aOutcome)
 {
     _T_begin_query(aSession, aQuery, aOutcome);
-    if (aSession->broken)
-    {
-        *aOutcome = aSession->broken_outcome;
-        aOutcome->sent = false;
-        aSession->query_active = false;
+    if (_T_repeat_if_broken(aSession))
         return;
-    }
     const int64_t deadlineUs = _T_now_us() + int64_t{aOutcome->deadline_ms} * 1000;
     if (_T_window_still_open(aSession))
         _T_send(aSession);
@@ -381,13 +398,36 @@ void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
             _T_wait_once(aSession, deadlineUs);
     }
     aSession->query_active = false;
-    const exchange_status status = aOutcome->status;
-    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_HUNG_UP || status == kEXCHANGE_POLL_ERROR ||
-        status == kEXCHANGE_READ_ERROR || status == kEXCHANGE_WRITE_ERROR)
+    _T_keep_if_broken(aSession);
+}
+
+void Exchange__Listen(exchange_session* aSession, int aWaitMs, exchange_outcome* aOutcome)
+{
+    *aOutcome = exchange_outcome{};
+    aSession->outcome = aOutcome;
+    aSession->query = query_state{};
+    if (_T_repeat_if_broken(aSession))
+        return;
+    const int64_t deadlineUs = _T_now_us() + int64_t{aWaitMs} * 1000;
+    while (!aSession->query.done && !_T_stopped(aSession))
     {
-        aSession->broken = true;
-        aSession->broken_outcome = *aOutcome;
+        const int64_t waitMs = std::max<int64_t>(0, (deadlineUs - _T_now_us() + 999) / 1000);
+        const timespec wait{static_cast<time_t>(waitMs / 1000), (waitMs % 1000) * 1000000L};
+        pollfd link{_T_link(aSession), POLLIN, 0};
+        const int ready = ppoll(&link, 1, &wait, aSession->config.wait_mask);
+        if (ready < 0 && errno != EINTR)
+            _T_finish(aSession, kEXCHANGE_POLL_ERROR, errno);
+        else if (ready >= 0)
+            _T_read(aSession, ready, link.revents);
+        if (ready > 0 && !aSession->query.done)
+            _T_finish(aSession, kEXCHANGE_RECEIVED);
     }
+    _T_keep_if_broken(aSession);
+}
+
+const block_decoder11_t* Exchange__Decoder(exchange_session* aSession)
+{
+    return Transport__GetDecoder(&aSession->transport);
 }
 
 void Exchange__Close(exchange_session* aSession)

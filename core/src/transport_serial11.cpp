@@ -64,6 +64,11 @@ void _T_get_reconnect_args(uint32_t* aMinTout, uint32_t* aMaxTout, double* aTout
     ComTransport__GetReconnectArgs(aMinTout, aMaxTout, aToutMult);
 }
 
+const block_decoder11_t* _T_get_decoder(void* aSelf)
+{
+    return &static_cast<self_t*>(aSelf)->decoder485;
+}
+
 int _T_tx_block485(void* aSelf, struct iovec* aBufferList, int aBufferCount)
 {
     // The body checksum covers one Crc16__Update2 call: one buffer of at most 255 bytes.
@@ -179,6 +184,12 @@ int Transport__GetLinkHandle(transport_t* aHandle)
     return aHandle->vtable.get_link_handle(aHandle->self);
 }
 
+const block_decoder11_t* Transport__GetDecoder(transport_t* aHandle)
+{
+    return aHandle->vtable.get_decoder != nullptr ? aHandle->vtable.get_decoder(aHandle->self)
+                                                   : nullptr;
+}
+
 int Transport__Tx(transport_t* aHandle, struct iovec* aBufferList, int aBufferCount)
 {
     return aHandle->vtable.tx(aHandle->self, aBufferList, aBufferCount);
@@ -214,7 +225,7 @@ int Transport__InitCom(transport_t* aHandle, const com_transport_args* aComArgs,
     }
     aHandle->self = self;
     aHandle->vtable = {_T_destoy, _T_open, _T_close, _T_rx_block485, _T_tx_block485,
-                       _T_get_link_handle, _T_get_reconnect_args};
+                       _T_get_link_handle, _T_get_reconnect_args, _T_get_decoder};
     LOG_WRITE(4, "done");
     return 0;
 }

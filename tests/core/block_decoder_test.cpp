@@ -194,6 +194,7 @@ class decoder
     }
     void feed(const bytes_t& aBytes) { feed(aBytes, std::max<size_t>(aBytes.size(), 1)); }
     void reset() { BlockDecoder11__Reset(&handle_); }
+    uint64_t discarded() const { return BlockDecoder11__Discarded(&handle_); }
     void reset_from_handler_at_next_block() { rec_.reset_at_next_block = &handle_; }
     const recorder& rec() const { return rec_; }
 
@@ -374,6 +375,39 @@ TEST(block_decoder, checksum_failures_are_logged_at_level_one)
     EXPECT_FALSE(capture.has(1, "", "fail: invalid block checksum")) << capture.dump();
     d.feed(frame(kBODY_ABC, corrupt(0, 0x8000)));
     EXPECT_TRUE(capture.has(1, "", "fail: invalid block checksum")) << capture.dump();
+}
+
+// Garbage is what lies in no frame whose header passed; a header still being read is not yet.
+TEST(block_decoder, discarded_counts_the_bytes_outside_every_frame)
+{
+    const bytes_t garbage = {0x00, 0x01, 0x0C, 0xFF, 0x7D, 0x55};
+    const bytes_t f = frame(kBODY_ABC);
+    const struct
+    {
+        const char* name;
+        bytes_t input;
+        uint64_t discarded;
+    } cases[] = {
+        {"a frame alone", f, 0},
+        {"a damaged body is still a frame", frame(kBODY_ABC, corrupt(0, 0x0001)), 0},
+        {"garbage before a frame", cat<uint8_t>({garbage, f}), 6},
+        {"garbage between frames", cat<uint8_t>({f, garbage, f, garbage}), 12},
+        {"stray start byte", cat<uint8_t>({{0x7E}, f}), 1},
+        {"false header swallowing the start byte",
+         cat<uint8_t>({{0x55, 0x7E, 0x01, 0x0C, 0x00, 0x21, 0x04, 0x00, 0x00}, f}), 9},
+        {"false 64-byte header holding a frame",
+         cat<uint8_t>({{0x7E, 0x01, 0x40, 0x00, 0x21, 0x04}, f, bytes_t(64, 0)}), 6 + 64},
+        {"a header still being read", cat<uint8_t>({garbage, {0x7E, 0x01, 0x0C}}), 6},
+    };
+    for (const auto& c : cases)
+    {
+        for (size_t piece : {c.input.size(), size_t(1), size_t(5)})
+        {
+            decoder d;
+            d.feed(c.input, piece);
+            EXPECT_EQ(d.discarded(), c.discarded) << c.name << ", pieces of " << piece;
+        }
+    }
 }
 
 TEST(block_decoder, garbage_and_good_frames_leave_no_record)

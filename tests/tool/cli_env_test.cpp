@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 #include "cli_child.hpp"
@@ -230,10 +231,16 @@ TEST_F(cli_env, failures_show_on_a_terminal)
         vesk11_test::pty_pair terminal(vesk11_test::pty_mode_t::kRAW);
         vesk11_test::cli_child child(aCase.args, aCase.env, nullptr, terminal.slave());
         const cli_result run = child.wait();
-        std::string shown(4096, '\0');
-        fcntl(terminal.master(), F_SETFL, O_NONBLOCK);
-        const ssize_t n = read(terminal.master(), &shown[0], shown.size());
-        shown.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        std::string shown;
+        char buffer[4096];
+        pollfd master{terminal.master(), POLLIN, 0};
+        while (poll(&master, 1, 100) > 0)
+        {
+            const ssize_t n = read(terminal.master(), buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            shown.append(buffer, static_cast<size_t>(n));
+        }
         EXPECT_EQ(shown, aCase.shown);
     }
 }

@@ -100,7 +100,7 @@ class fake_link
         if (!BlockDecoder11__Init(&self->decoder_, aHandler, aHandlerArg))
             return -1;
         aHandle->self = self;
-        aHandle->vtable = {destroy, open, close_link, rx, tx, link_handle, reconnect_args};
+        aHandle->vtable = {destroy, open, close_link, rx, tx, link_handle, reconnect_args, nullptr};
         return 0;
     }
     static void destroy(void* aSelf)

@@ -282,6 +282,8 @@ void api::exec(const std::string& anEdnpoint, int aToutMs)
     case kEXCHANGE_STOPPED:
         LOG_WRITE(1, "fail: interrupted by signal %d", outcome.signal);
         break;
+    case kEXCHANGE_RECEIVED: // only a listen ends so
+        break;
     }
     handleDataEvent(kDATA_EVENT_STOP_REQUEST);
     leave();

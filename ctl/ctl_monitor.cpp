@@ -1,0 +1,257 @@
+// monitor: every block the sensor sends, as the decoder sees it, and a summary of the line.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+
+#include "block_record.h"
+#include "ctl_commands.hpp"
+#include "ctl_error.hpp"
+#include "ctl_line_stats.hpp"
+#include "hex_format.hpp"
+#include "transport_serial_types11.h"
+
+namespace Orvo
+{
+namespace Support
+{
+namespace Vesk11Ctl
+{
+
+namespace
+{
+
+// The longest single wait: a stop signal ends it at once anyway.
+constexpr int kLISTEN_SLICE_MS = 1000;
+
+int64_t _T_now_us()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string _T_hex(const uint8_t* aBytes, size_t aSize)
+{
+    char text[3 * kFRAME485_MAX_SIZE + 1];
+    TextFormatHex(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
+    return text;
+}
+
+std::string _T_ms(int64_t aUs)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(aUs) / 1000.0);
+    return text;
+}
+
+// Watches the decoder's events through the link's tap: prints each block as it ends and keeps
+// the statistics.
+class line_watch
+{
+  public:
+    line_watch(const ctl_options& aOptions, ctl_output& aOutput)
+        : options_(aOptions), output_(aOutput), start_us_(_T_now_us()), stats_(start_us_)
+    {
+    }
+
+    static void tap(void* aArg, uint64_t /*aBlockTs*/, uint8_t aStat, uint16_t aMsgIdent,
+                    void* aMsgPayloadData, uint8_t aMsgPayloadSize)
+    {
+        static_cast<line_watch*>(aArg)->take(aStat, aMsgIdent, aMsgPayloadData, aMsgPayloadSize);
+    }
+
+    void attach(const block_decoder11_t* aDecoder) { decoder_ = aDecoder; }
+    bool done() const { return options_.count != 0 && blocks_ >= options_.count; }
+    int64_t start_us() const { return start_us_; }
+    void input() { stats_.input(_T_now_us()); }
+    line_summary finish() const
+    {
+        return stats_.finish(_T_now_us(), discarded() - joined_at_);
+    }
+
+  private:
+    uint64_t discarded() const
+    {
+        return decoder_ != nullptr ? BlockDecoder11__Discarded(decoder_) : 0;
+    }
+
+    void take(uint8_t aStat, uint16_t aMsgIdent, const void* aData, uint8_t aSize)
+    {
+        if (done())
+            return;
+        BlockRecord__Take(&record_, aStat, aMsgIdent, aData, aSize);
+        if (aStat == kBLOCKDECODER11_STAT_INIT)
+        {
+            block_us_ = _T_now_us();
+            // The rest of a frame under way when the line was opened is no garbage.
+            if (blocks_ == 0 && !joined_)
+            {
+                joined_ = true;
+                joined_at_ = discarded();
+            }
+            if (decoder_ != nullptr)
+                BlockRecord__TakeHead(&record_, decoder_);
+        }
+        else if (aStat == kBLOCKDECODER11_STAT_FINI_OK || aStat == kBLOCKDECODER11_STAT_FINI_FAIL)
+        {
+            const bool intact = aStat == kBLOCKDECODER11_STAT_FINI_OK;
+            stats_.block(block_us_, intact);
+            ++blocks_;
+            show(intact);
+        }
+    }
+
+    // The body size the header announced; the bytes delivered when there is no header.
+    size_t body_size() const
+    {
+        return record_.head_size >= 5 ? static_cast<size_t>(record_.head[3] << 8 | record_.head[4])
+                                      : record_.total;
+    }
+
+    // Intact: the frame as received. Damaged: header and messages; the wrong checksum is not kept.
+    std::string frame_hex(bool aIntact) const
+    {
+        uint8_t frame[kFRAME485_MAX_SIZE];
+        size_t size = aIntact ? BlockRecord__Frame(&record_, frame, sizeof frame) : 0;
+        if (size == 0)
+        {
+            std::copy(record_.head, record_.head + record_.head_size, frame);
+            size = record_.head_size + std::min(record_.size, sizeof frame - record_.head_size);
+            std::copy(record_.bytes, record_.bytes + (size - record_.head_size), frame + record_.head_size);
+        }
+        return _T_hex(frame, size);
+    }
+
+    void show(bool aIntact)
+    {
+        char at[32];
+        std::snprintf(at, sizeof at, "%10.3f", static_cast<double>(block_us_ - start_us_) / 1000.0);
+        ctl_json messages = ctl_json::array();
+        std::string text = at + std::string(aIntact ? "  ok            " : "  bad-checksum  ") +
+                           std::to_string(body_size());
+        for (size_t at_ = 0; at_ + 3 <= record_.size;)
+        {
+            const unsigned ident = static_cast<unsigned>(record_.bytes[at_] << 8 | record_.bytes[at_ + 1]);
+            const size_t size = std::min<size_t>(record_.bytes[at_ + 2], record_.size - at_ - 3);
+            const std::string data = _T_hex(record_.bytes + at_ + 3, size);
+            char name[16];
+            std::snprintf(name, sizeof name, "%04x:%zu", ident, size);
+            text += std::string("  ") + name + " [" + data + "]";
+            messages.push_back(ctl_json{{"ident", ident}, {"size", size}, {"data", data}});
+            at_ += 3 + size;
+        }
+        if (!output_.json())
+        {
+            output_.line(options_.hex ? text + "  frame [" + frame_hex(aIntact) + "]" : text);
+            return;
+        }
+        ctl_json block{{"t_ms", static_cast<double>(block_us_ - start_us_) / 1000.0},
+                       {"ok", aIntact},
+                       {"body_size", body_size()},
+                       {"messages", messages}};
+        if (options_.hex)
+            block["frame"] = frame_hex(aIntact);
+        output_.emit(block);
+    }
+
+    const ctl_options& options_;
+    ctl_output& output_;
+    int64_t start_us_;
+    line_stats stats_;
+    const block_decoder11_t* decoder_ = nullptr;
+    block_record record_{};
+    int64_t block_us_ = 0;
+    long long blocks_ = 0;
+    bool joined_ = false;
+    uint64_t joined_at_ = 0;
+};
+
+ctl_json _T_period_json(const line_summary& aSum)
+{
+    if (aSum.periods == 0)
+        return nullptr;
+    return ctl_json{{"mean", aSum.mean_period_us / 1000.0},
+                    {"min", static_cast<double>(aSum.min_period_us) / 1000.0},
+                    {"max", static_cast<double>(aSum.max_period_us) / 1000.0}};
+}
+
+void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
+{
+    const std::string verdict = Verdict(aSum);
+    if (aOutput.json())
+    {
+        aOutput.emit(ctl_json{{"summary",
+                               {{"intact", aSum.intact},
+                                {"damaged", aSum.damaged},
+                                {"garbage_bytes", aSum.garbage},
+                                {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
+                                {"period_ms", _T_period_json(aSum)},
+                                {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
+                                {"verdict", verdict}}}});
+        return;
+    }
+    aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " + std::to_string(aSum.damaged) +
+                 " damaged; garbage: " + std::to_string(aSum.garbage) + " bytes; in " +
+                 _T_ms(aSum.duration_us) + " ms");
+    if (aSum.periods != 0)
+    {
+        const double mean = aSum.mean_period_us;
+        aOutput.line("period: mean " + _T_ms(static_cast<int64_t>(mean)) + " ms, jitter " +
+                     _T_ms(static_cast<int64_t>(static_cast<double>(aSum.min_period_us) - mean)) + "/+" +
+                     _T_ms(static_cast<int64_t>(static_cast<double>(aSum.max_period_us) - mean)) +
+                     " ms (min " + _T_ms(aSum.min_period_us) + ", max " + _T_ms(aSum.max_period_us) + ")");
+    }
+    aOutput.line("longest silence: " + _T_ms(aSum.longest_silence_us) + " ms");
+    aOutput.line("verdict: " + verdict);
+}
+
+// Until the count, the duration or a stop signal; a failure of the line ends the watch too.
+void _T_watch(sensor_link& aLink, line_watch& aWatch, double aDurationS)
+{
+    const int64_t endUs = aDurationS > 0
+                              ? aWatch.start_us() + static_cast<int64_t>(aDurationS * 1e6)
+                              : std::numeric_limits<int64_t>::max();
+    while (!aWatch.done())
+    {
+        const int64_t leftUs = endUs - _T_now_us();
+        if (leftUs <= 0)
+            return;
+        const int waitMs = static_cast<int>(std::min<int64_t>(kLISTEN_SLICE_MS, (leftUs + 999) / 1000));
+        const exchange_outcome outcome = aLink.listen(waitMs);
+        if (outcome.status == kEXCHANGE_STOPPED)
+            return;
+        if (outcome.status == kEXCHANGE_RECEIVED)
+            aWatch.input();
+        std::cout.flush();
+    }
+}
+
+} // namespace
+
+int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
+{
+    line_watch watch(aOptions, aOutput);
+    link_settings settings = LinkSettings(aOptions);
+    settings.tap = line_watch::tap;
+    settings.tap_arg = &watch;
+    sensor_link link(settings);
+    watch.attach(link.decoder());
+    try
+    {
+        _T_watch(link, watch, aOptions.duration_s);
+    }
+    catch (const ctl_error&)
+    {
+        _T_show_summary(aOutput, watch.finish());
+        throw;
+    }
+    const line_summary summary = watch.finish();
+    _T_show_summary(aOutput, summary);
+    return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
+}
+
+} // namespace Vesk11Ctl
+} // namespace Support
+} // namespace Orvo
