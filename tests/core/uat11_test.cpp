@@ -160,7 +160,7 @@ bool _T_same_action(const uat4_action_t& aOne, const uat4_action_t& aOther)
 // Every initialiser of the catalogue has one name, of its kind and value type, and the name's
 // read or write query is the very action the initialiser builds; power_mode is the one name
 // beyond it.
-TEST(Uat11Names, EveryCatalogueEntryHasANameOfItsKind)
+TEST(uat11_names, every_catalogue_entry_has_a_name_of_its_kind)
 {
     const std::vector<catalogue_entry> catalogue = _T_catalogue();
     EXPECT_EQ(Uat11Names__Count(), catalogue.size() + 1);
@@ -197,7 +197,7 @@ TEST(Uat11Names, EveryCatalogueEntryHasANameOfItsKind)
     EXPECT_EQ(Uat11Names__At(Uat11Names__Count()), nullptr);
 }
 
-TEST(Uat11Names, NamesGivenInTheIssueAndReadsOfParameters)
+TEST(uat11_names, names_given_in_the_issue_and_reads_of_parameters)
 {
     struct known_name
     {
@@ -232,7 +232,7 @@ TEST(Uat11Names, NamesGivenInTheIssueAndReadsOfParameters)
     EXPECT_EQ(action.param.value_type, kUAT4_VALUE_F32);
 }
 
-TEST(Uat11Names, NearestNameIsSuggestedOnlyWhenNear)
+TEST(uat11_names, nearest_name_is_suggested_only_when_near)
 {
     const std::vector<std::pair<const char*, const char*>> cases = {
         {"temprature", "temperature"},            // a letter missing

@@ -3,8 +3,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 
 #include "ctl_child.hpp"
 
@@ -477,6 +479,21 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         EXPECT_EQ(run.err, "vesk11-ctl: " + json["error"]["message"].get<std::string>() + "\n");
         EXPECT_TRUE(vesk11_test::failures(run).size() >= 1) << "the log tells why";
     }
+}
+
+// A line another program holds is left alone: unavailable, and nothing sent on it.
+TEST_F(ctl_commands, a_locked_device_is_unavailable)
+{
+    const int holder = open(sim_->path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    const cli_result run = ctl({"--json", "info"});
+    close(holder);
+    EXPECT_EQ(run.status, 69);
+    EXPECT_EQ(json_of(run)["error"]["kind"], "unavailable");
+    EXPECT_EQ(run.err.rfind("vesk11-ctl: cannot open " + sim_->path() + " (missing, locked", 0), 0u)
+        << run.err;
+    EXPECT_TRUE(sim_->queries().empty());
 }
 
 // A stop signal ends the run at once, the line put back as it was.

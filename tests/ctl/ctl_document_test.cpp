@@ -51,7 +51,7 @@ struct refused_document
 };
 
 // Every document error names the key (or the position) and the reason.
-TEST(CtlDocument, BadDocumentsAreRefusedWithKeyAndReason)
+TEST(ctl_document, bad_documents_are_refused_with_key_and_reason)
 {
     const std::string deep = "{\"format\": \"vesk11-config/1\", \"parameters\": {}, \"sensor\": " +
                              std::string(20, '[') + std::string(20, ']') + "}";
@@ -110,7 +110,7 @@ TEST(CtlDocument, BadDocumentsAreRefusedWithKeyAndReason)
     }
 }
 
-TEST(CtlDocument, AcceptedDocumentKeepsOrderValuesAndTypes)
+TEST(ctl_document, accepted_document_keeps_order_values_and_types)
 {
     const config_document document = DocumentRead(
         "{\"format\": \"vesk11-config/1\", \"sensor\": {\"hw_serial\": 5, \"x\": [1, {}]},\n"
@@ -149,7 +149,7 @@ TEST(CtlDocument, AcceptedDocumentKeepsOrderValuesAndTypes)
 
 // Any finite float, written into a document and read back, keeps its bits: the document's text,
 // the people's %.9g text and the command line's reading.
-TEST(CtlDocument, FloatsRoundTripBitExactly)
+TEST(ctl_document, floats_round_trip_bit_exactly)
 {
     std::vector<uint32_t> patterns = {0x00000000, 0x80000000, 0x00000001, 0x80000001, 0x007FFFFF,
                                       0x00800000, 0x7F7FFFFF, 0xFF7FFFFF, 0x3DCCCCCD, 0x3F800001,
@@ -201,7 +201,7 @@ struct resolved_name
     uat11_kind kind;
 };
 
-TEST(CtlNames, NamesAndIdsResolveOrAreRefusedWithASuggestion)
+TEST(ctl_names, names_and_ids_resolve_or_are_refused_with_a_suggestion)
 {
     // clang-format off
     const std::vector<resolved_name> cases = {
@@ -253,7 +253,7 @@ struct value_text
 };
 
 // Values on the command line are read strictly: the whole text a number of the parameter's type.
-TEST(CtlValues, ValuesAreReadStrictlyAndShownExactly)
+TEST(ctl_value, values_are_read_strictly_and_shown_exactly)
 {
     // clang-format off
     const std::vector<value_text> cases = {
@@ -294,7 +294,7 @@ std::string _T_pending(int aFd)
 
 // Progress is for a person at a terminal: rewritten in place, cleared at the end, and only when
 // the command takes more than one query and -q is not given.
-TEST(CtlOutput, ProgressOnlyOnATerminal)
+TEST(ctl_output, progress_only_on_a_terminal)
 {
     vesk11_test::pty_pair terminal(vesk11_test::pty_mode_t::kRAW);
     char pattern[] = "/tmp/vesk11-progress-XXXXXX";

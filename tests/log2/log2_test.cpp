@@ -542,7 +542,7 @@ TEST(log2, echo_to_a_stalled_terminal_returns_at_once)
 
 // Under kLOG2_FLAG_ECHO_ALL every record kept is also shown as "<name>: <message>" on standard
 // error, whatever it is; a pipe nobody reads costs the echo, not time.
-TEST(Log2, EveryRecordIsEchoedOnAnyStandardErrorUnderEchoAll)
+TEST(log2, every_record_is_echoed_on_any_standard_error_under_echo_all)
 {
     pty_pair terminal(pty_mode_t::kRAW);
     char pattern[] = "/tmp/vesk11-stderr-XXXXXX";
