@@ -229,7 +229,9 @@ ctl_json ItemJson(const ctl_item& aItem)
 
 link_settings LinkSettings(const ctl_options& aOptions)
 {
-    return link_settings{aOptions.device, aOptions.timeout_ms, aOptions.retries, aOptions.rs485};
+    link_settings settings{aOptions.device, aOptions.timeout_ms, aOptions.retries};
+    settings.rs485 = aOptions.rs485;
+    return settings;
 }
 
 } // namespace Vesk11Ctl
