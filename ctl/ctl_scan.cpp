@@ -47,7 +47,8 @@ struct scan_result
 {
     std::string state; // "sensor", "no blocks", "busy (locked)", ...
     double rate = 0;   // intact blocks per second
-    ctl_json identity;
+    long long serial = 0;
+    std::string firmware;
 };
 
 std::vector<std::string> _T_glob(const char* aPattern)
@@ -159,9 +160,11 @@ scan_result _T_probe(const std::string& aPath, int aListenMs, const signal_guard
                 throw ctl_error(kEXIT_SOFTWARE, "interrupted", "interrupted");
         }
         if (counter.intact == 0)
-            return scan_result{"no blocks", 0, nullptr};
+            return scan_result{"no blocks", 0, 0, {}};
         ctl_output quiet(false, true);
-        result.identity = ReadIdentity(link, quiet, 1);
+        const ctl_json identity = ReadIdentity(link, quiet, 1);
+        result.serial = identity["hw_serial"].get<long long>();
+        result.firmware = identity["firmware"].get<std::string>();
         result.state = "sensor";
         result.rate = counter.rate();
     }
@@ -194,10 +197,10 @@ void _T_show(ctl_output& aOutput, const std::vector<scan_device>& aDevices,
         if (sensor)
         {
             device["rate"] = r.rate;
-            device["hw_serial"] = r.identity["hw_serial"];
-            device["firmware"] = r.identity["firmware"];
-            row.insert(row.end(), {_T_rate(r.rate), "serial " + r.identity["hw_serial"].dump(),
-                                   "firmware " + r.identity["firmware"].get<std::string>()});
+            device["hw_serial"] = r.serial;
+            device["firmware"] = r.firmware;
+            row.insert(row.end(), {_T_rate(r.rate), "serial " + std::to_string(r.serial),
+                                   "firmware " + r.firmware});
         }
         devices.push_back(device);
         rows.push_back(row);
