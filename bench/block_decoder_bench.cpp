@@ -60,14 +60,10 @@ void append_message(bytes_t& aBody, uint16_t aIdent, uint8_t aSeed)
 
 void append_frame(bytes_t& aStream, const bytes_t& aBody)
 {
-    vesk11_head485 head;
-    Block485__EncodeHead(&head, static_cast<uint16_t>(aBody.size()));
-    const uint8_t* headBytes = reinterpret_cast<const uint8_t*>(&head);
-    aStream.insert(aStream.end(), headBytes, headBytes + sizeof head);
-    aStream.insert(aStream.end(), aBody.begin(), aBody.end());
-    uint8_t trailer[kTRAILER485_SIZE];
-    Block485__EncodeTrailer(trailer, aBody.data(), static_cast<uint8_t>(aBody.size()));
-    aStream.insert(aStream.end(), trailer, trailer + sizeof trailer);
+    uint8_t frame[kFRAME485_MAX_SIZE];
+    const size_t size = Block485__EncodeFrame(frame, sizeof frame, aBody.data(),
+                                              static_cast<uint8_t>(aBody.size()));
+    aStream.insert(aStream.end(), frame, frame + size);
 }
 
 // Sensor traffic: query-sized batches of three messages, single-message replies and long
