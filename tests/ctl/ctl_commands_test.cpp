@@ -202,7 +202,7 @@ TEST_F(ctl_commands, reboot_waits_for_the_sensor_and_tells_how_long_it_was_silen
                                    R"({"name":"reboot","group":1000,"id":342,"argument":0})"));
     const long silent = json["silent_ms"].get<long>();
     EXPECT_GE(silent, 395);
-    EXPECT_LE(silent, vesk11_test::within_ms(400 + 250));
+    EXPECT_LE(silent, vesk11_test::within_ms(400 + 1000)); // a loaded machine may start the sensor late
     EXPECT_GE(run.elapsed_ms, 400);
     ASSERT_EQ(queries_of(0).size(), 1u) << "never sent again during the silence";
     EXPECT_EQ(queries_of(0)[0].array, 342);
