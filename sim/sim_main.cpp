@@ -1,6 +1,6 @@
 // vesk11-sim: starts the simulated sensor, prints the line's path, runs until SIGINT, SIGTERM or
 // SIGHUP.
-// Exit status: 0 after a signal or --help, 64 for a bad command line, 1 when the sensor cannot
+// Exit status: 0 after a signal, --help or --version, 64 for a bad command line, 1 when the sensor cannot
 // start (no pseudo-terminal, device or link, or a flash file that is damaged, not a regular
 // file or larger than 1 MiB).
 #include <csignal>
@@ -41,6 +41,9 @@ int main(int argc, char** argv)
     {
     case parse_outcome_t::kHELP:
         fputs(sim_usage_text().c_str(), stdout);
+        return kEXIT_OK;
+    case parse_outcome_t::kVERSION:
+        fputs("vesk11-sim " VESK11_VERSION "\n", stdout);
         return kEXIT_OK;
     case parse_outcome_t::kBAD:
         fprintf(stderr, "vesk11-sim: %s\nTry 'vesk11-sim --help' for more information.\n",

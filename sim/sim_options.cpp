@@ -54,6 +54,7 @@ constexpr char kUSAGE[] =
     "  --silent-after N       send nothing at all once N replies have gone out\n"
     "\n"
     "  --help                 print this help and exit\n"
+    "  --version              print the version and exit\n"
     "\n"
     "Result codes: 0 ok, 1 bad batch checksum, 2 unknown group, 3 unknown identifier,\n"
     "4 read-only value, 5 unknown action type, 6 bad command argument, 7 action not valid\n"
@@ -161,6 +162,8 @@ class option_parser
             std::string arg = argv_[index_];
             if (arg == "--help")
                 return parse_outcome_t::kHELP;
+            if (arg == "--version")
+                return parse_outcome_t::kVERSION;
             if (!parse_one(arg))
                 return parse_outcome_t::kBAD;
         }

@@ -43,7 +43,8 @@ struct sim_options
 enum class parse_outcome_t
 {
     kRUN,  // options are valid
-    kHELP, // --help was asked for
+    kHELP,    // --help was asked for
+    kVERSION, // --version was asked for
     kBAD,  // aError holds the reason
 };
 

@@ -334,7 +334,7 @@ TEST(sim_binary, link_replaces_only_a_dangling_symlink)
     }
 }
 
-TEST(sim_binary, help_goes_to_stdout_with_status_0)
+TEST(sim_binary, help_and_version_go_to_stdout_with_status_0)
 {
     sim_process sim({"--help"});
     EXPECT_EQ(sim.wait_exit(kWAIT_MS), 0);
@@ -342,6 +342,11 @@ TEST(sim_binary, help_goes_to_stdout_with_status_0)
     EXPECT_EQ(out.rfind("Usage: vesk11-sim", 0), 0u) << out;
     EXPECT_NE(out.find("--hangup-after-query"), std::string::npos);
     EXPECT_EQ(sim.read_all_err(), "");
+    sim_process version({"--version"});
+    EXPECT_EQ(version.wait_exit(kWAIT_MS), 0);
+    const std::string line = version.read_all_out();
+    EXPECT_EQ(line.rfind("vesk11-sim 1.", 0), 0u) << line;
+    EXPECT_EQ(version.read_all_err(), "");
 }
 
 TEST(sim_binary, bad_option_goes_to_stderr_with_status_64)

@@ -126,7 +126,8 @@ TEST(sim_options, help_ends_parsing_and_lists_every_option)
                              "--no-reply",    "--bad-crc",       "--noise",
                              "--split",       "--result",        "--hangup-after-query",
                              "--stray-reply", "--corrupt-reply", "--refuse-set",
-                             "--drop-reply",  "--silent-after",  "--help"})
+                             "--drop-reply",  "--silent-after",  "--help",
+                             "--version"})
         EXPECT_NE(sim_usage_text().find(name), std::string::npos) << name;
 }
 
