@@ -31,6 +31,26 @@ int ComTransport__Open(void* aSelf);
 // the port then counts as open and a later call tries again.
 int ComTransport__Close(void* aSelf);
 
+// The step at which the last ComTransport__Open failed.
+enum com_open_step : uint8_t
+{
+    kCOM_OPEN_STEP_NONE = 0, // no failure: not opened yet, or the last open succeeded
+    kCOM_OPEN_STEP_OPEN,     // opening the path (missing, no permission, ...)
+    kCOM_OPEN_STEP_LOCK,     // another program holds the line's lock
+    kCOM_OPEN_STEP_SETUP,    // reading or applying the line settings (ENOTTY: not a serial line)
+    kCOM_OPEN_STEP_RS485,    // the driver refused the RS-485 mode
+};
+
+struct com_open_failure
+{
+    com_open_step step;
+    int error; // errno of the failed step; 0 when settings were taken but did not hold
+};
+
+// Why the last ComTransport__Open failed; step kCOM_OPEN_STEP_NONE after a success, before any
+// open, and after "already open".
+com_open_failure ComTransport__LastOpenFailure(const void* aSelf);
+
 // Returns the open device's descriptor, still owned by the port (never close it), or -1 while
 // the port is closed.
 int ComTransport__GetLinkHandle(void* aSelf);
