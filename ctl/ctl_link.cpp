@@ -6,6 +6,7 @@
 
 #include "ctl_error.hpp"
 #include "ctl_value.hpp"
+#include "daemon_lines.hpp"
 #include "hex_format.hpp"
 #include "log.h"
 #include "serial_rs485.h"
@@ -87,6 +88,10 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
     if (opened != kEXCHANGE_OPEN_DONE)
     {
         LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
+        const std::string held = DaemonHoldingHint(settings_.device);
+        if (!held.empty())
+            throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
+                            "cannot open " + settings_.device + ", " + held);
         throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
                         "cannot open " + settings_.device +
                             " (missing, locked by another program, or not a serial line; "

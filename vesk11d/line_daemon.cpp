@@ -48,8 +48,8 @@ daemon_error _T_open_error(const std::string& aDevice, const com_open_failure& a
     case kCOM_OPEN_STEP_LOCK:
     {
         const std::string held = DaemonHoldingHint(aDevice);
-        return daemon_error(kEXIT_UNAVAILABLE, aDevice + " is locked by another program" +
-                                                   (held.empty() ? "" : ": " + held));
+        return daemon_error(kEXIT_UNAVAILABLE,
+                            aDevice + " is " + (held.empty() ? "locked by another program" : held));
     }
     case kCOM_OPEN_STEP_SETUP:
         if (aFailure.error == ENOTTY || aFailure.error == EINVAL)

@@ -117,8 +117,8 @@ std::string DaemonHoldingHint(const std::string& aDevicePath)
             !ReadDaemonLine(lineDir + "/" + kDAEMON_LINE_RECORD, &line) ||
             line.rdev != device.st_rdev || !_T_alive(line.pid))
             continue;
-        hint = "vesk11d (pid " + std::to_string(line.pid) + ") holds " + aDevicePath +
-               ": use its port " + lineDir + "/" + _T_port_to_use(line).name + " instead";
+        hint = "held by vesk11d (pid " + std::to_string(line.pid) + "); use its port " + lineDir +
+               "/" + _T_port_to_use(line).name + " instead";
         break;
     }
     closedir(folder);

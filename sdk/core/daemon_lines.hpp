@@ -45,8 +45,8 @@ bool ReadDaemonLine(const std::string& aPath, daemon_line* aLine);
 std::string DaemonRuntimeDir();
 
 // When a running vesk11d holds the device aDevicePath names (the same device number, whatever
-// path leads to it), a sentence naming the daemon and the port to use instead (the first
-// read-write port, else the first); "" otherwise: no record, no such device, or a record whose
+// path leads to it), "held by vesk11d (pid N); use its port PATH instead", PATH the first
+// read-write port, else the first; "" otherwise: no record, no such device, or a record whose
 // daemon has died. Reads only; never throws.
 std::string DaemonHoldingHint(const std::string& aDevicePath);
 
