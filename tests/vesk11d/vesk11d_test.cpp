@@ -89,6 +89,7 @@ struct daemon_case
     friend void PrintTo(const daemon_case& aCase, std::ostream* aOut) { *aOut << aCase.name; }
     const char* name;
     std::vector<std::string> ports;
+    std::vector<std::string> sim; // more options of the simulator
     int stop_signal;
     std::function<void(scene&)> act;
     // "line COUNTER>N" or "port NAME COUNTER=N" on the daemon's closing report.
@@ -363,40 +364,25 @@ void locked_line(scene& aScene)
     EXPECT_NE(second.err.find(hint), std::string::npos) << second.err;
 }
 
+// clang-format off
+// name, ports, simulator options, stop signal, what the clients do, the counters it leaves.
 const daemon_case kCASES[] = {
-    {"fan_out_to_a_reader_and_an_apply",
-     {"a", "b", "c:ro"},
-     SIGTERM,
-     fan_out_reader_and_apply,
+    {"fan_out_to_a_reader_and_an_apply", {"a", "b", "c:ro"}, {}, SIGTERM, fan_out_reader_and_apply,
      {"port a blocks_dropped=0", "port b queries_forwarded>2", "line queries_sent>2"}},
-    {"a_reader_that_never_reads",
-     {"a", "b"},
-     SIGINT,
-     reader_that_never_reads,
+    {"a_reader_that_never_reads", {"a", "b"}, {}, SIGINT, reader_that_never_reads,
      {"port a blocks_dropped>0", "port b blocks_dropped=0"}},
-    {"a_garbage_writer",
-     {"a", "b"},
-     SIGHUP,
-     garbage_writer,
+    {"a_garbage_writer", {"a", "b"}, {}, SIGHUP, garbage_writer,
      {"port a garbage_bytes>0", "port a queries_forwarded=0", "port b queries_forwarded>0"}},
-    {"a_read_only_port",
-     {"a:ro"},
-     SIGTERM,
-     read_only_port,
+    {"a_read_only_port", {"a:ro"}, {}, SIGTERM, read_only_port,
      {"port a ignored_bytes>0", "line queries_sent=0"}},
-    {"two_concurrent_applies",
-     {"a", "b"},
-     SIGTERM,
-     two_concurrent_applies,
+    {"two_concurrent_applies", {"a", "b"}, {"--reply-delay", "2"}, SIGTERM, two_concurrent_applies,
      {"port a queries_forwarded>3", "port b queries_forwarded>3", "line unanswered=0"}},
-    {"the_simulator_restarted_on_its_link",
-     {"a", "b"},
-     SIGTERM,
-     simulator_restarted,
+    {"the_simulator_restarted_on_its_link", {"a", "b"}, {}, SIGTERM, simulator_restarted,
      {"line losses=1", "line opens=2"}},
-    {"the_locked_line_names_the_port", {"ro:ro", "rw"}, SIGTERM, locked_line, {"line opens=1"}},
+    {"the_locked_line_names_the_port", {"ro:ro", "rw"}, {}, SIGTERM, locked_line, {"line opens=1"}},
 };
 
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(vesk11d, scene, ::testing::ValuesIn(kCASES),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
