@@ -309,6 +309,12 @@ void garbage_writer(scene& aScene)
                 close(fd);
             }
         });
+    // And one that left its port echoing: every block comes back to the daemon as it went.
+    port_reader echoing(aScene.port("d"));
+    termios settings{};
+    tcgetattr(echoing.fd(), &settings);
+    settings.c_lflag = ECHO;
+    ASSERT_EQ(tcsetattr(echoing.fd(), TCSANOW, &settings), 0);
     const cli_result get = aScene.ctl(aScene.port("b"), {"get", "param_x"});
     EXPECT_EQ(get.status, 0) << get.err;
     stop = true;
@@ -386,9 +392,9 @@ const daemon_case kCASES[] = {
      {"port a blocks_dropped=0", "port b queries_forwarded>2", "line queries_sent>2"}},
     {"a_reader_that_never_reads", {"a", "b"}, {}, SIGINT, reader_that_never_reads,
      {"port a blocks_dropped>0", "port b blocks_dropped=0"}},
-    {"a_garbage_writer_and_a_restless_client", {"a", "b", "c"}, {}, SIGHUP, garbage_writer,
+    {"a_garbage_writer_a_restless_client_and_an_echo", {"a", "b", "c", "d"}, {}, SIGHUP, garbage_writer,
      {"port a garbage_bytes>0", "port a queries_forwarded=0", "port b queries_forwarded>0",
-      "port c queries_forwarded=0"}},
+      "port c queries_forwarded=0", "port d frames_rejected>0", "port d queries_forwarded=0"}},
     {"a_read_only_port", {"a:ro"}, {}, SIGTERM, read_only_port,
      {"port a ignored_bytes>0", "line queries_sent=0"}},
     {"two_concurrent_applies", {"a", "b"}, {"--reply-delay", "2"}, SIGTERM, two_concurrent_applies,
