@@ -56,16 +56,16 @@ constexpr factory_t kFACTORY[] = {
     {kUAT11_GROUP_CONFIG, 458, kUAT4_VALUE_F32, 0, 80.0f},
     {kUAT11_GROUP_CONFIG, 459, kUAT4_VALUE_F32, 0, 80.0f},
     {kUAT11_GROUP_CONFIG, 460, kUAT4_VALUE_F32, 0, 250.0f},
-    {kUAT11_GROUP_STATUS, 7, kUAT4_VALUE_I32, 2, 0.0f},        // antenna
-    {kUAT11_GROUP_STATUS, 14, kUAT4_VALUE_I32, 1, 0.0f},       // application major
-    {kUAT11_GROUP_STATUS, 15, kUAT4_VALUE_I32, 6, 0.0f},       // application minor
-    {kUAT11_GROUP_STATUS, 16, kUAT4_VALUE_I32, 0, 0.0f},       // application patch
-    {kUAT11_GROUP_STATUS, 18, kUAT4_VALUE_I32, 1, 0.0f},       // application variant
-    {kUAT11_GROUP_STATUS, 23, kUAT4_VALUE_I32, -2, 0.0f},      // roll, degrees
-    {kUAT11_GROUP_STATUS, 24, kUAT4_VALUE_I32, 5, 0.0f},       // pitch, degrees
-    {kUAT11_GROUP_STATUS, 25, kUAT4_VALUE_I32, 1, 0.0f},       // accelerometer calibrated
-    {kUAT11_GROUP_STATUS, 26, kUAT4_VALUE_I32, 38, 0.0f},      // temperature, degrees C
-    {kUAT11_GROUP_STATUS, 32, kUAT4_VALUE_I32, 3, 0.0f},       // application type
+    {kUAT11_GROUP_STATUS, 7, kUAT4_VALUE_I32, 2, 0.0f},   // antenna
+    {kUAT11_GROUP_STATUS, 14, kUAT4_VALUE_I32, 1, 0.0f},  // application major
+    {kUAT11_GROUP_STATUS, 15, kUAT4_VALUE_I32, 6, 0.0f},  // application minor
+    {kUAT11_GROUP_STATUS, 16, kUAT4_VALUE_I32, 0, 0.0f},  // application patch
+    {kUAT11_GROUP_STATUS, 18, kUAT4_VALUE_I32, 1, 0.0f},  // application variant
+    {kUAT11_GROUP_STATUS, 23, kUAT4_VALUE_I32, -2, 0.0f}, // roll, degrees
+    {kUAT11_GROUP_STATUS, 24, kUAT4_VALUE_I32, 5, 0.0f},  // pitch, degrees
+    {kUAT11_GROUP_STATUS, 25, kUAT4_VALUE_I32, 1, 0.0f},  // accelerometer calibrated
+    {kUAT11_GROUP_STATUS, 26, kUAT4_VALUE_I32, 38, 0.0f}, // temperature, degrees C
+    {kUAT11_GROUP_STATUS, 32, kUAT4_VALUE_I32, 3, 0.0f},  // application type
 };
 
 uint32_t _T_factory_bits(const factory_t& aFactory)
@@ -116,7 +116,8 @@ param_model::param_model(const sim_identity& aIdentity)
         values_.push_back({factory.group, factory.array, factory.value_type, bits, bits, bits});
     }
     const uint32_t serial = aIdentity.serial;
-    values_.push_back({kUAT11_GROUP_STATUS, kSTATUS_SERIAL, kUAT4_VALUE_I32, serial, serial, serial});
+    values_.push_back(
+        {kUAT11_GROUP_STATUS, kSTATUS_SERIAL, kUAT4_VALUE_I32, serial, serial, serial});
     for (uint16_t part = 0; part < aIdentity.firmware.size(); ++part)
     {
         const uint32_t bits = aIdentity.firmware[part];

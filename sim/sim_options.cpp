@@ -282,9 +282,11 @@ class option_parser
         {
             const size_t dot = i + 1 < parts.size() ? aValue.find('.', start) : aValue.size();
             unsigned long part = 0;
-            if (dot == std::string::npos || !_T_parse_number(aValue.substr(start, dot - start), 0, 65535, &part))
-                return fail("option --firmware needs four numbers G.M.m.p, each from 0 to 65535, not '" +
-                            aValue + "'");
+            if (dot == std::string::npos ||
+                !_T_parse_number(aValue.substr(start, dot - start), 0, 65535, &part))
+                return fail(
+                    "option --firmware needs four numbers G.M.m.p, each from 0 to 65535, not '" +
+                    aValue + "'");
             parts[i] = static_cast<uint32_t>(part);
             start = dot + 1;
         }
