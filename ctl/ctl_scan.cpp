@@ -214,6 +214,29 @@ void _T_show(ctl_output& aOutput, const std::vector<scan_device>& aDevices,
         aOutput.rows(rows);
 }
 
+// What to check, on standard error, when no device gave its identity: a sensor slower than the
+// listening or than the time-out looks like none.
+void _T_hint(const std::vector<scan_device>& aDevices, const std::vector<scan_result>& aResults,
+             const ctl_options& aOptions)
+{
+    for (size_t i = 0; i < aResults.size(); ++i)
+    {
+        if (aResults[i].state.rfind("sensor", 0) != 0)
+            continue;
+        std::cerr << "vesk11-ctl: blocks but no identity on " << aDevices[i].path
+                  << ": if its blocks come further apart than the time-out (-t "
+                  << aOptions.timeout_ms << " ms), measure the period with vesk11-ctl -d "
+                  << aDevices[i].path << " monitor --duration 10 and give -t above it\n";
+        return;
+    }
+    std::cerr
+        << "vesk11-ctl: no sensor found: check power, A/B wiring and the device; a sensor that "
+           "sends less often than every "
+        << aOptions.listen_ms
+        << " ms needs a longer --listen (measure its period: vesk11-ctl -d DEVICE monitor "
+           "--duration 10)\n";
+}
+
 } // namespace
 
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
@@ -237,16 +260,8 @@ int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
     _T_show(aOutput, devices, results);
     const bool found = std::any_of(results.begin(), results.end(),
                                    [](const scan_result& aResult) { return aResult.state == "sensor"; });
-    const bool blocks = std::any_of(results.begin(), results.end(),
-                                    [](const scan_result& aResult)
-                                    { return aResult.state.rfind("sensor", 0) == 0; });
-    if (!blocks && !aOutput.quiet())
-        std::cerr
-            << "vesk11-ctl: no sensor found: check power, A/B wiring and the device; a sensor that "
-               "sends less often than every "
-            << aOptions.listen_ms
-            << " ms needs a longer --listen (measure its period: vesk11-ctl -d DEVICE monitor "
-               "--duration 10)\n";
+    if (!found && !aOutput.quiet())
+        _T_hint(devices, results, aOptions);
     return found ? kEXIT_OK : kEXIT_UNAVAILABLE;
 }
 

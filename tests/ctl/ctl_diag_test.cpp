@@ -229,6 +229,18 @@ TEST(ctl_scan, finds_the_sensor_and_never_writes_where_no_block_came)
     EXPECT_NE(none.err.find("sends less often than every 100 ms needs a longer --listen"),
               std::string::npos)
         << none.err;
+    // Blocks further apart than the time-out: no identity, and the hint says why that may be.
+    sim_options slow = healthy;
+    slow.period_ms = 150;
+    Orvo::Support::Vesk11Sim::sensor_sim slower(slow);
+    ASSERT_TRUE(slower.start()) << slower.error();
+    const cli_result unnamed = vesk11_test::run_cli(
+        {"scan", "--listen", "500", "-t", "50", slower.path()}, {}, nullptr, VESK11_CTL_BINARY);
+    EXPECT_EQ(unnamed.status, 69) << unnamed.err;
+    EXPECT_NE(unnamed.err.find("blocks but no identity on " + slower.path() +
+                               ": if its blocks come further apart than the time-out (-t 50 ms)"),
+              std::string::npos)
+        << unnamed.err;
 
     // A long reason in the state column widens no column of the sensor's row.
     const cli_result text = vesk11_test::run_cli(
