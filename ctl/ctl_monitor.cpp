@@ -177,9 +177,9 @@ ctl_json _T_period_json(const line_summary& aSum)
                     {"max", static_cast<double>(aSum.max_period_us) / 1000.0}};
 }
 
-void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
+void _T_show_summary(ctl_output& aOutput, const line_summary& aSum, int aTimeoutMs)
 {
-    const std::string verdict = Verdict(aSum);
+    const std::string verdict = Verdict(aSum, aTimeoutMs);
     if (aOutput.json())
     {
         aOutput.emit(ctl_json{{"summary",
@@ -244,11 +244,11 @@ int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
     }
     catch (const ctl_error&)
     {
-        _T_show_summary(aOutput, watch.finish());
+        _T_show_summary(aOutput, watch.finish(), aOptions.timeout_ms);
         throw;
     }
     const line_summary summary = watch.finish();
-    _T_show_summary(aOutput, summary);
+    _T_show_summary(aOutput, summary, aOptions.timeout_ms);
     return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
 }
 
