@@ -211,8 +211,9 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
                         "the sensor refused " + aItem.name + " = " + written + " (result " +
                             std::to_string(outcome.result) + ")");
     }
-    // The engine compares floats as numbers (-0 equals 0); the document wants the very bits.
-    if (outcome.status != kEXCHANGE_ACCEPTED || outcome.value_bits != aBits)
+    // Judged by the very bits: the engine compares floats as numbers, so -0 equals 0 and a NaN
+    // never equals itself.
+    if (outcome.value_bits != aBits)
     {
         const std::string readBack = ValueText(aItem.value_type, outcome.value_bits);
         LOG_WRITE(1, "fail: %s read back %s, written %s", aItem.name.c_str(), readBack.c_str(),

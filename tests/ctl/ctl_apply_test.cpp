@@ -81,7 +81,14 @@ TEST_F(ctl_apply, writes_only_the_differences_each_read_back)
 TEST_F(ctl_apply, a_dump_applied_to_the_same_sensor_changes_nothing)
 {
     start();
-    ASSERT_EQ(ctl({"set", "param_x=0.1", "param_yz=-1e-40", "power_mode=-7"}).status, 0);
+    // A signalling NaN with a payload and an infinity come back with their very bits.
+    ASSERT_EQ(ctl({"apply", file_with(R"({"format": "vesk11-config/1", "parameters": {
+                      "param_x": "nan:0x7FA00001", "param_y": "-inf", "param_yz": -1e-40,
+                      "power_mode": -7}})")})
+                  .status,
+              0);
+    EXPECT_EQ(ram(2000, 50), 0x7FA00001u);
+    EXPECT_EQ(json_of(ctl({"get", "param_x", "--json"}))["values"][0]["value"], "nan:0x7FA00001");
     const std::string path = new_path();
     ASSERT_EQ(ctl({"dump", "-o", path}).status, 0);
     const size_t before = sim_->queries().size();
