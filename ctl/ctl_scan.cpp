@@ -221,7 +221,7 @@ int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
         devices.push_back(scan_device{word, ""});
     if (devices.empty())
         devices = _T_default_devices();
-    const signal_guard signals;
+    const signal_guard& signals = *aOptions.signals;
     std::vector<scan_result> results(devices.size());
     for (size_t first = 0; first < devices.size(); first += kSCAN_THREADS)
     {
