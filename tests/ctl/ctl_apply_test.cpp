@@ -181,12 +181,12 @@ TEST_F(ctl_apply, reports_tell_what_the_sensor_may_hold)
         {"restart mid-apply", restart, {}, 76, "no longer holds what was written to param_x, power_mode",
          false, false, {true, true, true, true, true}, 0, 0x41F00000},
         // 7 reads, 5 writes, 5 read again, then the save, whose reply is lost: it is not sent again.
-        {"save reply lost", [](sim_options& aOptions) { aOptions.drop_reply = 18; }, {"--save", "-t", "50"}, 69,
+        {"save reply lost", [](sim_options& aOptions) { aOptions.drop_reply = 18; }, {"--save"}, 69,
          "saving to flash (1 try); it may have been carried out, so it was not sent again; the changes are "
          "in the sensor's RAM and may also be in its flash", true, null, {true, true, true, true, true}, 1, 0x42050000},
         // The first write is carried out, its reply lost, and writing it back is refused.
         {"write reply lost", [](sim_options& aOptions) { aOptions.drop_reply = 8; aOptions.refuse_set = 2; },
-         {"-r", "0", "-t", "50"}, 69, "NOT rolled back, may stay changed: param_x", true, false, {false}, 0,
+         {"-r", "0"}, 69, "NOT rolled back, may stay changed: param_x", true, false, {false}, 0,
          0x41F00000},
     };
     // clang-format on
