@@ -21,6 +21,7 @@
 
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
+#include "ctl_shared.hpp"
 #include "log.h"
 
 namespace Orvo
@@ -160,7 +161,7 @@ scan_result _T_probe(const std::string& aPath, const ctl_options& aOptions,
         {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
             if (link.listen(static_cast<int>(left) + 1).status == kEXCHANGE_STOPPED)
-                throw ctl_error(kEXIT_SOFTWARE, "interrupted", "interrupted");
+                throw InterruptedError("interrupted");
         }
         if (counter.intact == 0)
             return scan_result{"no blocks", 0, 0, {}};
@@ -246,7 +247,7 @@ int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
         devices.push_back(scan_device{word, ""});
     if (devices.empty())
         devices = _T_default_devices();
-    const signal_guard signals;
+    const signal_guard& signals = *aOptions.signals;
     std::vector<scan_result> results(devices.size());
     for (size_t first = 0; first < devices.size(); first += kSCAN_THREADS)
     {
