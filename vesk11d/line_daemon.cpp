@@ -220,6 +220,7 @@ int line_daemon::run(const sigset_t* aWaitMask, const volatile sig_atomic_t* aSt
             drop_queries();
         try_reopen();
     }
+    sd_notify(0, "STOPPING=1");
     status("stopping on signal " + std::to_string(*aStop));
     report();
     return *aStop;
