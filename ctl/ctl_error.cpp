@@ -52,6 +52,14 @@ const char* ErrorKindName(error_kind aKind)
     return _T_find(aKind).name;
 }
 
+ctl_json ErrorKindsJson()
+{
+    ctl_json kinds = ctl_json::object();
+    for (const kind_def& entry : kKINDS)
+        kinds[entry.name] = entry.status;
+    return kinds;
+}
+
 } // namespace Vesk11Ctl
 } // namespace Support
 } // namespace Orvo

@@ -49,6 +49,8 @@ enum class error_kind
 exit_status_t ErrorStatus(error_kind aKind);
 // The name of aKind in JSON output: "usage", "document", ...
 const char* ErrorKindName(error_kind aKind);
+// Every kind's name with its exit status, as one JSON object.
+ctl_json ErrorKindsJson();
 
 class ctl_error : public generic_error
 {

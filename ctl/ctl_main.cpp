@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "ctl_commands.hpp"
+#include "ctl_document.hpp"
 #include "ctl_error.hpp"
 #include "ctl_options.hpp"
 #include "ctl_output.hpp"
@@ -33,10 +34,27 @@ int _T_finish(int aStatus)
     return aStatus == kEXIT_OK || aStatus == kEXIT_DIFFERS ? kEXIT_SOFTWARE : aStatus;
 }
 
+// --version --json: the version and what programs that drive this one rely on (the Ansible
+// collection's tests check its copies against it).
+ctl_json _T_version_json()
+{
+    const auto range = [](int aDefault, int aMin, int aMax) {
+        return ctl_json{{"default", aDefault}, {"min", aMin}, {"max", aMax}};
+    };
+    return ctl_json{{"version", VESK11_VERSION},
+                    {"document_format", kDOCUMENT_FORMAT},
+                    {"timeout_ms", range(kTIMEOUT_DEFAULT_MS, kTIMEOUT_MIN_MS, kTIMEOUT_MAX_MS)},
+                    {"retries", range(kRETRIES_DEFAULT, kRETRIES_MIN, kRETRIES_MAX)},
+                    {"exit_differs", kEXIT_DIFFERS},
+                    {"errors", ErrorKindsJson()}};
+}
+
 // --help, COMMAND --help and --version answer without a sensor; true when one was asked for.
 bool _T_answer_alone(const ctl_options& aOptions)
 {
-    if (aOptions.version)
+    if (aOptions.version && aOptions.json)
+        std::cout << _T_version_json().dump() << "\n";
+    else if (aOptions.version)
         std::cout << "vesk11-ctl " VESK11_VERSION "\n";
     else if (aOptions.help && FindCommand(aOptions.command) != nullptr)
         std::cout << CommandHelp(*FindCommand(aOptions.command));
