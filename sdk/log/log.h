@@ -20,8 +20,10 @@ enum
 // Opens the log under aName (control characters become blanks); records whose level is above
 // aMaxLevel are dropped. Where records go: the file LOG2_FILE names, created with mode 0640,
 // when it opens at once (a FIFO without a reader does not); else the syslog socket, /dev/log or
-// the one LOG2_SYSLOG_SOCKET names; else standard error when it is a terminal; else nowhere.
-// Only the first call after LogClose counts.
+// the one LOG2_SYSLOG_SOCKET names; else, without an echo flag, standard error when it is a
+// terminal (records of levels 1 and 2); else nowhere. Under an echo flag the terminal shows the
+// echo alone, so it looks the same with or without syslog. Only the first call after LogClose
+// counts.
 void LogOpen2(const char* aName, int aMaxLevel, int aFlags);
 
 // Writes one record. Level 1 is the most serious. aFormat is printf-style; control characters in
