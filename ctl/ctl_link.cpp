@@ -1,14 +1,15 @@
 #include "ctl_link.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "ctl_error.hpp"
+#include "ctl_open_failure.hpp"
 #include "ctl_value.hpp"
 #include "hex_format.hpp"
 #include "log.h"
-#include "serial_rs485.h"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat11_names.h"
@@ -79,16 +80,11 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
                                  settings_.signals->waitMask(), signal_guard::stopSignal()};
     const exchange_open_status opened =
         Exchange__Open(&session_, &args, Transport__InitCom, &config);
-    if (opened == kEXCHANGE_OPEN_RS485_REFUSED)
-        throw UnavailableError("the driver of " + settings_.device + " refused RS-485 mode " +
-                               SerialRs485__ModeName(settings_.rs485.mode) +
-                               " (no RS-485 support); the line is left as found");
     if (opened != kEXCHANGE_OPEN_DONE)
     {
+        const int error = errno;
         LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
-        throw UnavailableError("cannot open " + settings_.device +
-                               " (missing, locked by another program, or not a serial line; "
-                               "the log tells which)");
+        throw OpenFailure(settings_.device, settings_.rs485, opened, error);
     }
     LOG_WRITE(3, "done: Exchange__Open <%s>", settings_.device.c_str());
 }

@@ -35,7 +35,7 @@ class sensor_link
 {
   public:
     // Opens the device (in the RS-485 mode asked for); throws ctl_error: usage (no device, path
-    // too long) or unavailable (also when the driver refuses the RS-485 mode).
+    // too long) or OpenFailure's (missing, denied, locked, not a serial line, unavailable).
     explicit sensor_link(link_settings aSettings);
     // Puts the line's settings back and closes it, on every path.
     ~sensor_link();

@@ -1,5 +1,6 @@
 // vesk11-ctl end to end against the simulated sensor: each command's output for people and in
 // JSON, the queries the sensor received, and every exit status with its JSON error.
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -443,7 +444,8 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
     const std::vector<failure_case> cases = {
         {"bad document", nullptr, {"diff", bad}, 65, "document", bad + ": key \"parameters.x\": unknown name 'x'"},
         {"no such file", nullptr, {"apply", missing}, 66, "input", "cannot read /nonexistent/vesk11.json: No such file or directory"},
-        {"no such device", nullptr, {"info", "-d", "/nonexistent/tty"}, 69, "unavailable", "cannot open /nonexistent/tty (missing, locked"},
+        {"no such device", nullptr, {"info", "-d", "/nonexistent/tty"}, 69, "missing", "cannot open /nonexistent/tty: no such device (check the path"},
+        {"not a serial line", nullptr, {"info", "-d", bad}, 69, "not_serial", "cannot open " + bad + ": not a serial line (Inappropriate ioctl"},
         {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
         {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
         {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no intact block from "},
@@ -481,7 +483,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
     }
 }
 
-// A line another program holds is left alone: unavailable, and nothing sent on it.
+// A line another program holds is left alone, nothing sent on it; the message names the holder.
 TEST_F(ctl_commands, a_locked_device_is_unavailable)
 {
     const int holder = open(sim_->path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -490,9 +492,11 @@ TEST_F(ctl_commands, a_locked_device_is_unavailable)
     const cli_result run = ctl({"--json", "info"});
     close(holder);
     EXPECT_EQ(run.status, 69);
-    EXPECT_EQ(json_of(run)["error"]["kind"], "unavailable");
-    EXPECT_EQ(run.err.rfind("vesk11-ctl: cannot open " + sim_->path() + " (missing, locked", 0), 0u)
-        << run.err;
+    EXPECT_EQ(json_of(run)["error"]["kind"], "locked");
+    std::string self;
+    std::getline(std::ifstream("/proc/self/comm"), self);
+    EXPECT_EQ(run.err, "vesk11-ctl: cannot open " + sim_->path() + ": locked by another program, " +
+                           self + " (pid " + std::to_string(getpid()) + ")\n");
     EXPECT_TRUE(sim_->queries().empty());
 }
 
