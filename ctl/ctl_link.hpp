@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ctl_names.hpp"
+#include "ctl_silence.hpp"
 #include "exchange.h"
 #include "signal_guard.hpp"
 
@@ -71,15 +72,26 @@ class sensor_link
     // stops it again.
     static void resume();
 
+    // Whether the last query went out at least once (so the sensor may have carried it out).
+    bool lastQuerySent() const { return last_sent_; }
+
   private:
+    static void tapThrough(void* aArg, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
+                           void* aMsgPayloadData, uint8_t aMsgPayloadSize);
     exchange_outcome query(const uat4_action_t& aQuery, const std::string& aWhat, int aRetries);
     void judgeCommand(const exchange_outcome& aOutcome, const std::string& aWhat) const;
     [[noreturn]] void fail(const exchange_outcome& aOutcome, const std::string& aWhat,
                            int aTries) const;
+    silence_facts silenceFacts(const exchange_outcome& aOutcome, const std::string& aWhat,
+                               int aTries) const;
 
     link_settings settings_;
     std::optional<signal_guard> own_signals_;
     exchange_session* session_ = nullptr;
+    line_evidence seen_;     // what the line carried since the link opened
+    uint32_t damaged_ = 0;   // damaged blocks after the sendings of the query under way
+    bool last_sent_ = false; // the query under way went out at least once
+    bool once_ = false;      // the query under way is a command sent once
 };
 
 } // namespace Vesk11Ctl

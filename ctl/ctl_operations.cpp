@@ -144,7 +144,17 @@ int RunReboot(const ctl_options& aOptions, ctl_output& aOutput)
     Uat11__InitCommandReboot(&action);
     const ctl_item item = _T_command_item("reboot");
     sensor_link link(LinkSettings(aOptions));
-    link.commandOnce(action, item.name);
+    try
+    {
+        link.commandOnce(action, item.name);
+    }
+    catch (const ctl_error& x)
+    {
+        if (x.kind() != error_kind::unavailable || !link.lastQuerySent())
+            throw;
+        throw x.withMessage(x.message() + "; the sensor may be rebooting now (vesk11-ctl monitor "
+                                          "shows when it sends again)");
+    }
     aOutput.progress(2, 2, "waiting for the sensor to come back");
     const uint32_t silentMs = link.awaitBlock(aOptions.reboot_wait_ms, "waiting after the reboot");
     _T_show_command(aOutput, item, 0, ctl_json{{"silent_ms", silentMs}});

@@ -436,7 +436,8 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         std::vector<std::string> args;
         int status;
         std::string kind;
-        std::string message;
+        std::string message;   // how the message begins
+        std::string also = ""; // and what else it says
     };
     const std::string bad = file_with("{\"format\": \"vesk11-config/1\", \"parameters\": {\"x\": 1}}");
     const std::string missing = "/nonexistent/vesk11.json";
@@ -446,9 +447,12 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         {"no such file", nullptr, {"apply", missing}, 66, "input", "cannot read /nonexistent/vesk11.json: No such file or directory"},
         {"no such device", nullptr, {"info", "-d", "/nonexistent/tty"}, 69, "missing", "cannot open /nonexistent/tty: no such device (check the path"},
         {"not a serial line", nullptr, {"info", "-d", bad}, 69, "not_serial", "cannot open " + bad + ": not a serial line (Inappropriate ioctl"},
-        {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
-        {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
-        {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no intact block from "},
+        {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on ", "sends nothing: not a byte (reading hw_serial, 3 tries, --timeout 30 ms)"},
+        {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on ", "--timeout 20 ms): blocks came, none answered"},
+        {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "bytes but no intact block from ", "--timeout 200 ms"},
+        {"period above the time-out", [](sim_options& o) { o.period_ms = 300; }, {"get", "param_x", "-t", "100", "-r", "8"}, 69, "unavailable", "intact blocks from ", "--timeout 100 ms): "},
+        {"damaged replies", [](sim_options& o) { o.corrupt_reply = true; }, {"get", "param_x", "-t", "100", "-r", "0"}, 69, "unavailable", "no intact reply from the sensor on ", ": 1 block after the query had bad checksums"},
+        {"reboot's reply lost", [](sim_options& o) { o.drop_reply = 1; }, {"reboot"}, 69, "unavailable", "reboot went out to ", "once and its reply was lost (--timeout 200 ms): it may have been carried out"},
         {"rs485 refused by a pty", nullptr, {"info", "--rs485"}, 69, "unavailable", "the driver of /dev/pts/"},
         {"rs485 mode named", nullptr, {"save", "--rs485=rts-after-send", "--rs485-delay-after", "1"}, 69, "unavailable", "the driver of /dev/pts/"},
         {"output folder missing", nullptr, {"dump", "-o", "/nonexistent/d.json"}, 73, "output", "cannot write /nonexistent/d.json (create): No such file or directory"},
@@ -476,6 +480,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         EXPECT_EQ(run.status, entry.status) << run.err;
         EXPECT_EQ(run.err.substr(0, 12 + entry.message.size()), "vesk11-ctl: " + entry.message)
             << run.err;
+        EXPECT_NE(run.err.find(entry.also), std::string::npos) << run.err;
         const nlohmann::json json = json_of(run);
         EXPECT_EQ(json["error"]["kind"], entry.kind) << run.out;
         EXPECT_EQ(run.err, "vesk11-ctl: " + json["error"]["message"].get<std::string>() + "\n");
