@@ -142,7 +142,8 @@ struct block_counter
     }
 };
 
-scan_result _T_probe(const std::string& aPath, int aListenMs, const signal_guard& aSignals)
+scan_result _T_probe(const std::string& aPath, const ctl_options& aOptions,
+                     const signal_guard& aSignals)
 {
     scan_result result;
     result.state = _T_unusable(aPath);
@@ -150,10 +151,12 @@ scan_result _T_probe(const std::string& aPath, int aListenMs, const signal_guard
         return result;
     block_counter counter;
     link_settings settings{aPath, kSCAN_TIMEOUT_MS, kSCAN_RETRIES, block_counter::tap, &counter, &aSignals};
+    settings.rs485 = aOptions.rs485; // a line that needs it gives no intact block without it
     try
     {
         sensor_link link(settings);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(aListenMs);
+        const auto end =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(aOptions.listen_ms);
         for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now())
         {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
@@ -212,13 +215,37 @@ void _T_show(ctl_output& aOutput, const std::vector<scan_device>& aDevices,
         aOutput.rows(rows);
 }
 
+// The devices named, each once: a second name for a device already named (the same node, or
+// the same device number) is passed over, since a second probe would find it locked by the first.
+std::vector<scan_device> _T_named_devices(const std::vector<std::string>& aWords)
+{
+    std::vector<scan_device> devices;
+    std::vector<std::string> seen;
+    for (const std::string& word : aWords)
+    {
+        struct stat info = {};
+        char real[PATH_MAX];
+        std::string key = word;
+        if (stat(word.c_str(), &info) == 0 && S_ISCHR(info.st_mode))
+            key = "rdev:" + std::to_string(info.st_rdev);
+        else if (realpath(word.c_str(), real) != nullptr)
+            key = real;
+        if (std::find(seen.begin(), seen.end(), key) != seen.end())
+        {
+            LOG_WRITE(3, "done: %s named twice, probed once", word.c_str());
+            continue;
+        }
+        seen.push_back(key);
+        devices.push_back(scan_device{word, ""});
+    }
+    return devices;
+}
+
 } // namespace
 
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
 {
-    std::vector<scan_device> devices;
-    for (const std::string& word : aOptions.words)
-        devices.push_back(scan_device{word, ""});
+    std::vector<scan_device> devices = _T_named_devices(aOptions.words);
     if (devices.empty())
         devices = _T_default_devices();
     const signal_guard signals;
@@ -227,7 +254,8 @@ int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
     {
         std::vector<std::thread> threads;
         for (size_t i = first; i < std::min(devices.size(), first + kSCAN_THREADS); ++i)
-            threads.emplace_back([&, i] { results[i] = _T_probe(devices[i].path, aOptions.listen_ms, signals); });
+            threads.emplace_back([&, i]
+                                 { results[i] = _T_probe(devices[i].path, aOptions, signals); });
         for (std::thread& thread : threads)
             thread.join();
     }
