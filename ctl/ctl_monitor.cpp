@@ -178,19 +178,24 @@ ctl_json _T_period_json(const line_summary& aSum)
                     {"max", static_cast<double>(aSum.max_period_us) / 1000.0}};
 }
 
+ctl_json _T_summary_json(const line_summary& aSum)
+{
+    return ctl_json{{"summary",
+                     {{"intact", aSum.intact},
+                      {"damaged", aSum.damaged},
+                      {"garbage_bytes", aSum.garbage},
+                      {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
+                      {"period_ms", _T_period_json(aSum)},
+                      {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
+                      {"verdict", Verdict(aSum)}}}};
+}
+
 void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
 {
     const std::string verdict = Verdict(aSum);
     if (aOutput.json())
     {
-        aOutput.emit(ctl_json{{"summary",
-                               {{"intact", aSum.intact},
-                                {"damaged", aSum.damaged},
-                                {"garbage_bytes", aSum.garbage},
-                                {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
-                                {"period_ms", _T_period_json(aSum)},
-                                {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
-                                {"verdict", verdict}}}});
+        aOutput.emit(_T_summary_json(aSum));
         return;
     }
     aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " + std::to_string(aSum.damaged) +
@@ -243,8 +248,11 @@ int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
     {
         _T_watch(link, watch, aOptions.duration_s);
     }
-    catch (const ctl_error&)
+    catch (const ctl_error& x)
     {
+        // Under --json the summary is the last object, the failure in it.
+        if (aOutput.json())
+            throw x.withReport(_T_summary_json(watch.finish()));
         _T_show_summary(aOutput, watch.finish());
         throw;
     }

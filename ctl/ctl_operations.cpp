@@ -137,7 +137,6 @@ int RunSendCommand(const ctl_options& aOptions, ctl_output& aOutput)
     return _T_run_command(action, aOptions, aOutput);
 }
 
-// Sent once: a second reboot command would reach the sensor as it comes back, and restart it.
 int RunReboot(const ctl_options& aOptions, ctl_output& aOutput)
 {
     uat4_action_t action{};
@@ -146,14 +145,19 @@ int RunReboot(const ctl_options& aOptions, ctl_output& aOutput)
     sensor_link link(LinkSettings(aOptions));
     try
     {
-        link.commandOnce(action, item.name);
+        link.command(action, item.name);
     }
     catch (const ctl_error& x)
     {
-        if (x.kind() != error_kind::unavailable || !link.lastQuerySent())
+        if (x.kind() != error_kind::unavailable || !link.wentOut())
             throw;
-        throw x.withMessage(x.message() + "; the sensor may be rebooting now (vesk11-ctl monitor "
-                                          "shows when it sends again)");
+        // What the line did after it is the reboot's own silence: say what is known.
+        throw x.withMessage("the reboot was sent to " + aOptions.device +
+                            " and its reply was lost (--timeout " +
+                            std::to_string(aOptions.timeout_ms) +
+                            " ms): it may have been carried out, so it was not sent again; the "
+                            "sensor may be rebooting now (vesk11-ctl monitor shows when it sends "
+                            "again)");
     }
     aOutput.progress(2, 2, "waiting for the sensor to come back");
     const uint32_t silentMs = link.awaitBlock(aOptions.reboot_wait_ms, "waiting after the reboot");

@@ -248,7 +248,7 @@ int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
     std::vector<scan_device> devices = _T_named_devices(aOptions.words);
     if (devices.empty())
         devices = _T_default_devices();
-    const signal_guard signals;
+    const signal_guard& signals = *aOptions.signals;
     std::vector<scan_result> results(devices.size());
     for (size_t first = 0; first < devices.size(); first += kSCAN_THREADS)
     {

@@ -60,9 +60,9 @@ std::string _T_unanswered(const silence_facts& aFacts)
     const std::string& device = aFacts.device;
     if (aFacts.damaged > 0)
         return "no intact reply from the sensor on " + device + ": " +
-               std::to_string(aFacts.damaged) +
-               (aFacts.damaged == 1 ? " block" : " blocks") + " after the query had bad checksums (" +
-               _T_tries(aFacts) + "): noise, a missing terminator or a loose wire on the line";
+               std::to_string(aFacts.damaged) + (aFacts.damaged == 1 ? " block" : " blocks") +
+               " after the query had bad checksums (" + _T_tries(aFacts) +
+               "): noise, a missing terminator or a loose wire on the line";
     return "no reply from the sensor on " + device + " within " +
            std::to_string(aFacts.deadline_ms) + " ms (" + _T_tries(aFacts) +
            "): blocks came, none answered the query";
@@ -88,10 +88,6 @@ void line_evidence::take(uint8_t aStat)
 
 std::string SilenceMessage(const silence_facts& aFacts)
 {
-    if (aFacts.sent && aFacts.once)
-        return aFacts.what + " went out to " + aFacts.device +
-               " once and its reply was lost (--timeout " + std::to_string(aFacts.timeout_ms) +
-               " ms): it may have been carried out, so it is not sent again";
     return aFacts.sent && !aFacts.no_input ? _T_unanswered(aFacts) : _T_silent(aFacts);
 }
 

@@ -1,6 +1,6 @@
 // What a query that got no answer saw on the line, and the verdict told for it: no byte at all,
-// bytes but no intact block, blocks further apart than the time-out, replies with bad checksums,
-// a command sent once whose reply was lost. Every verdict names the time-out.
+// bytes but no intact block, blocks further apart than the time-out, replies with bad checksums.
+// Every verdict names the time-out.
 #ifndef VESK11_CTL_CTL_SILENCE_HPP
 #define VESK11_CTL_CTL_SILENCE_HPP
 
@@ -34,7 +34,6 @@ struct silence_facts
     int timeout_ms = 0;
     int deadline_ms = 0;   // how long each sending was awaited
     bool sent = false;     // the (last) query went out
-    bool once = false;     // a command sent once, never again
     bool no_input = false; // a whole time-out passed without input (else the deadline passed)
     uint32_t damaged = 0;  // blocks with a bad body checksum after the query went out, all tries
     line_evidence seen;

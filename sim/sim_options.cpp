@@ -51,6 +51,8 @@ constexpr char kUSAGE[] =
     "  --refuse-set K[:CODE]  refuse the K-th set query (counted from 1) with result CODE\n"
     "                         (default 8), without applying it; the reply holds the old value\n"
     "  --drop-reply K         never send the K-th reply (its query is still carried out)\n"
+    "  --reboot-after K       restart by itself right after the K-th reply, as on a reboot\n"
+    "                         command (a watchdog, a brown-out)\n"
     "  --silent-after N       send nothing at all once N replies have gone out\n"
     "\n"
     "  --help                 print this help and exit\n"
@@ -108,6 +110,9 @@ const std::vector<number_option_t>& _T_number_options()
         {"--drop-reply", 1, 1000000000,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.drop_reply = static_cast<uint32_t>(aValue); }},
+        {"--reboot-after", 1, 1000000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.reboot_after = static_cast<uint32_t>(aValue); }},
         {"--rs485-delay-before", 0, kSERIAL_RS485_DELAY_MAX_MS,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.rs485.delay_before_ms = static_cast<uint32_t>(aValue); }},

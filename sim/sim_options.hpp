@@ -37,6 +37,7 @@ struct sim_options
     uint8_t refuse_set_result = 8;   // the result code of that refusal
     int silent_after = -1;           // N >= 0: nothing at all is sent after the N-th reply
     uint32_t drop_reply = 0;         // K > 0: the K-th reply is never sent
+    uint32_t reboot_after = 0;       // K > 0: the sensor restarts by itself after its K-th reply
     bool trace = false;              // one line on standard output per query and per reply
 };
 

@@ -155,6 +155,23 @@ TEST_F(ctl_monitor, sigint_ends_the_watch_with_a_summary)
     expect_line_restored();
 }
 
+// A line lost mid-watch ends it with the summary as the last object, the failure in it.
+TEST_F(ctl_monitor, a_lost_line_ends_with_the_summary_holding_the_error)
+{
+    start_sim(options(5));
+    vesk11_test::cli_child child({"monitor", "--json"}, {"VESK11_CLI_ENDPOINT=" + sim_->path()},
+                                 nullptr, -1, VESK11_CTL_BINARY);
+    ASSERT_TRUE(vesk11_test::wait_for_record(child, 3, "",
+                                             "done: Exchange__Open <" + sim_->path() + ">", 5000));
+    stop_sim();
+    const cli_result run = child.wait();
+    EXPECT_EQ(run.status, 74) << run.err;
+    const std::vector<nlohmann::json> lines = json_lines(run.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["error"]["kind"], "io") << run.out;
+    EXPECT_TRUE(lines.back().contains("summary")) << run.out;
+}
+
 // JSON Lines: one object per block with every field, time stamps rising, then the summary.
 // The simulator's cycle counter proves that a 1 ms sensor is followed without a block lost.
 TEST_F(ctl_monitor, json_lines_are_complete_and_no_block_is_lost_at_a_1_ms_period)

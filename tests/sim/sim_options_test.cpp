@@ -64,6 +64,7 @@ TEST(sim_options, every_option_in_both_spellings)
                      "--refuse-set",
                      "3:0",
                      "--drop-reply=2",
+                     "--reboot-after=7",
                      "--silent-after",
                      "0",
                      "--trace"},
@@ -82,6 +83,7 @@ TEST(sim_options, every_option_in_both_spellings)
     EXPECT_EQ(options.refuse_set, 3u);
     EXPECT_EQ(options.refuse_set_result, 0);
     EXPECT_EQ(options.drop_reply, 2u);
+    EXPECT_EQ(options.reboot_after, 7u);
     EXPECT_EQ(options.silent_after, 0);
     sim_options plain;
     ASSERT_EQ(parse({"--refuse-set", "5"}, plain, error), parse_outcome_t::kRUN) << error;
