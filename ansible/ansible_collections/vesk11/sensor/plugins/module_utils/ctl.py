@@ -92,7 +92,7 @@ def failure_message(device, status, report):
     if stay:
         parts.append('may stay changed: %s' % ', '.join(stay))
     if 'saved' in report and report['saved'] is None:
-        parts.append('the flash may hold them (%s)' % report.get('save_unconfirmed', 'no reply to the save'))
+        parts.append('the save went out without a reply: the flash may hold the changes')
     restored = [entry['name'] for entry in report.get('rolled_back', []) if entry.get('restored')]
     if restored:
         parts.append('rolled back: %s' % ', '.join(restored))
