@@ -117,15 +117,15 @@ int main(int argc, char** argv)
     catch (const ctl_error& x)
     {
         ctl_output output(WantsJson(argc, argv), false);
-        const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL, 0);
+        const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL, kLOG2_FLAG_NO_TTY);
         LOG_WRITE(1, "fail: %s", x.message().c_str());
         return _T_finish(_T_fail(output, _T_parse_failure(argc, argv, x)));
     }
     if (_T_answer_alone(options))
         return _T_finish(kEXIT_OK);
     // The program tells its failures on standard error itself; -v adds the log's records.
-    const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL,
-                                            options.verbose ? kLOG2_FLAG_ECHO_ALL : 0);
+    const Orvo::Support::log_guard logGuard(
+        "vesk11-ctl", kLOG_LEVEL, options.verbose ? kLOG2_FLAG_ECHO_ALL : kLOG2_FLAG_NO_TTY);
     ctl_output output(options.json, options.quiet);
     int status = kEXIT_SOFTWARE;
     try

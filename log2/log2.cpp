@@ -1,5 +1,5 @@
 // liblog2: records go to the file LOG2_FILE names when it opens at once, else to syslog, else
-// (without an echo flag) to standard error when that is a terminal; with none of these they are
+// (without a flag) to standard error when that is a terminal; with none of these they are
 // dropped. In a file or on the
 // terminal each record is one line:
 //   <local time, ISO 8601 with microseconds> <name>[<pid>] <level> <source base name>:<line>
@@ -224,10 +224,11 @@ void _T_open_sinks(log_state& aState, int aFlags)
         aState.syslog_fd = SyslogSink__Connect(socketPath && *socketPath ? socketPath
                                                                          : kSYSLOG_PATH);
     }
-    // A program that echoes shows the person at the terminal the echo alone, as where syslog runs;
-    // only one that does not gets the records themselves there.
-    const bool echoes = (aFlags & (kLOG2_FLAG_ECHO_TTY | kLOG2_FLAG_ECHO_ALL)) != 0;
-    if (aState.fd < 0 && aState.syslog_fd < 0 && !echoes)
+    // A program that echoes, or tells its failures itself, shows the person at the terminal the
+    // same with or without syslog; only one that does neither gets the records themselves there.
+    const bool ownsTerminal =
+        (aFlags & (kLOG2_FLAG_ECHO_TTY | kLOG2_FLAG_ECHO_ALL | kLOG2_FLAG_NO_TTY)) != 0;
+    if (aState.fd < 0 && aState.syslog_fd < 0 && !ownsTerminal)
     {
         aState.fd = _T_open_terminal();
         aState.fd_is_terminal = aState.fd >= 0;
