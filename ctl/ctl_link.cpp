@@ -9,6 +9,7 @@
 #include "hex_format.hpp"
 #include "log.h"
 #include "serial_rs485.h"
+#include "transport_serial.h"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat11_names.h"
@@ -58,13 +59,11 @@ bool _T_retried(exchange_status aStatus)
 com_transport_args _T_transport_args(const std::string& aDevice, const serial_rs485_args& aRs485)
 {
     com_transport_args args{};
-    args.rs485 = aRs485;
     if (aDevice.empty())
         throw UsageError("no device: give --device PATH or set VESK11_CLI_ENDPOINT");
-    if (aDevice.size() >= sizeof args.endpoint_path)
+    if (!ComTransport__InitArgs(&args, aDevice.c_str(), &aRs485))
         throw UsageError("the device path is longer than " +
-                         std::to_string(sizeof args.endpoint_path - 1) + " characters");
-    std::memcpy(args.endpoint_path, aDevice.data(), aDevice.size());
+                         std::to_string(kCOM_ENDPOINT_PATH_MAX) + " characters");
     return args;
 }
 
@@ -75,8 +74,13 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
     const com_transport_args args = _T_transport_args(settings_.device, settings_.rs485);
     if (settings_.signals == nullptr)
         settings_.signals = &own_signals_.emplace();
-    const exchange_config config{settings_.timeout_ms, settings_.tap, _T_note, settings_.tap_arg,
-                                 settings_.signals->waitMask(), signal_guard::stopSignal()};
+    const exchange_config config{settings_.timeout_ms,
+                                 settings_.tap,
+                                 _T_note,
+                                 settings_.tap_arg,
+                                 settings_.signals->waitMask(),
+                                 signal_guard::stopSignal(),
+                                 true};
     const exchange_open_status opened =
         Exchange__Open(&session_, &args, Transport__InitCom, &config);
     if (opened == kEXCHANGE_OPEN_RS485_REFUSED)
@@ -202,8 +206,7 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
         throw RefusedError("the sensor refused " + aItem.name + " = " + written + " (result " +
                            std::to_string(outcome.result) + ")");
     }
-    // The engine compares floats as numbers (-0 equals 0); the document wants the very bits.
-    if (outcome.status != kEXCHANGE_ACCEPTED || outcome.value_bits != aBits)
+    if (outcome.status != kEXCHANGE_ACCEPTED)
     {
         const std::string readBack = ValueText(aItem.value_type, outcome.value_bits);
         LOG_WRITE(1, "fail: %s read back %s, written %s", aItem.name.c_str(), readBack.c_str(),

@@ -52,6 +52,15 @@ int _T_bounded(const char* aText, long long aMin, long long aMax, const std::str
     return static_cast<int>(value);
 }
 
+int _T_timeout(const char* aText, const std::string& aWhat)
+{
+    int toutMs = 0;
+    if (!TextDecodeTout(aText, tout_reading_t::kSTRICT, &toutMs))
+        throw UsageError(aWhat + " '" + aText + "' is not a whole number from 1 to " +
+                         std::to_string(kTOUT_MAX_MS));
+    return toutMs;
+}
+
 double _T_seconds(const char* aText)
 {
     float value = 0;
@@ -89,7 +98,7 @@ const option_def kOPTIONS[] = {
     {"timeout", 't', required_argument, "MS",
      "longest wait for the sensor, 1..60000 (default: $VESK11_CLI_TOUT,\nelse 200)", 0,
      [](const char* aValue, parse_state& aState) {
-         aState.options->timeout_ms = _T_bounded(aValue, 1, kTIMEOUT_MAX_MS, "--timeout");
+         aState.options->timeout_ms = _T_timeout(aValue, "--timeout");
          aState.timeout_given = true;
      }},
     {"retries", 'r', required_argument, "N",
@@ -118,7 +127,7 @@ const option_def kOPTIONS[] = {
     {"listen", 0, required_argument, "MS",
      "scan: how long to listen on each device (default 500)", kOPTION_LISTEN,
      [](const char* aValue, parse_state& aState) {
-         aState.options->listen_ms = _T_bounded(aValue, 1, kTIMEOUT_MAX_MS, "--listen");
+         aState.options->listen_ms = _T_bounded(aValue, 1, kTOUT_MAX_MS, "--listen");
      }},
     {"reboot-wait", 0, required_argument, "MS",
      "reboot: longest wait for the sensor to come back, 1..600000\n(default 10000)",
@@ -239,7 +248,7 @@ void _T_take_environment(const parse_state& aState)
         options.device = endpoint;
     const char* tout = std::getenv("VESK11_CLI_TOUT");
     if (!aState.timeout_given && tout != nullptr)
-        options.timeout_ms = _T_bounded(tout, 1, kTIMEOUT_MAX_MS, "VESK11_CLI_TOUT");
+        options.timeout_ms = _T_timeout(tout, "VESK11_CLI_TOUT");
 }
 
 // "  -d, --device PATH" or "      --json", then the help, its later lines in the help column.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tout_text.hpp"
 #include "transport_serial_types.h"
 
 namespace Orvo
@@ -28,7 +29,6 @@ enum command_option_t : unsigned
 };
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
-constexpr int kTIMEOUT_MAX_MS = 60000;
 constexpr int kRETRIES_DEFAULT = 2;
 constexpr int kRETRIES_MAX = 10;
 constexpr long long kCOUNT_MAX = 1000000000;

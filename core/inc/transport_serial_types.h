@@ -6,6 +6,8 @@
 #include <cstdint>
 
 constexpr unsigned kCOM_ENDPOINT_PATH_SIZE = 128;
+// The longest device path, in characters.
+constexpr unsigned kCOM_ENDPOINT_PATH_MAX = kCOM_ENDPOINT_PATH_SIZE - 1;
 // What opening the line returns when its driver refused the RS-485 mode asked for.
 constexpr int kCOM_OPEN_RS485_REFUSED = -2;
 

@@ -142,6 +142,20 @@ void _T_take_message(exchange_session* aSession, const uint8_t* aData, uint8_t a
     }
 }
 
+// Whether the value read back is the value written, as the session judges it.
+bool _T_read_back_good(exchange_session* aSession)
+{
+    query_state& query = aSession->query;
+    if (!aSession->config.exact_readback)
+        return UatAction4__AssertReplySetGetParamMsg2(&query.reply, sizeof query.reply,
+                                                      &query.action);
+    const uat4_param& param = query.action.param;
+    const uint32_t written = param.value_type == kUAT4_VALUE_F32
+                                 ? Uat4__F32ToBits(param.value_f32)
+                                 : static_cast<uint32_t>(param.value_i32);
+    return Uat4__GetU32le(query.reply.reply_param_value) == written;
+}
+
 void _T_accept(exchange_session* aSession)
 {
     query_state& query = aSession->query;
@@ -151,8 +165,7 @@ void _T_accept(exchange_session* aSession)
     outcome->value_bits = Uat4__GetU32le(query.reply.reply_param_value);
     const bool readBack = query.action.type == kUAT4_ACTION_SET_GET_PARAM;
     const bool good =
-        readBack ? UatAction4__AssertReplySetGetParamMsg2(&query.reply, sizeof query.reply,
-                                                          &query.action)
+        readBack ? _T_read_back_good(aSession)
                  : UatAction4__AssertReplyMsg2(&query.reply, sizeof query.reply, &query.action);
     if (outcome->result != 0)
         _T_finish(aSession, kEXCHANGE_REFUSED);

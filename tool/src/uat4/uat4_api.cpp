@@ -16,6 +16,7 @@
 #include "log.h"
 #include "signal_guard.hpp"
 #include "tout_text.hpp"
+#include "transport_serial.h"
 #include "transport_serial_types11.h"
 #include "uat11.h"
 #include "uat4/api_seam.hpp"
@@ -204,12 +205,11 @@ void api::execAction(const uat4_action& aQuery)
 bool api::enter(const std::string& aSensorEndpoint, const exchange_config& aConfig)
 {
     com_transport_args args{};
-    if (aSensorEndpoint.size() >= sizeof args.endpoint_path)
+    if (!ComTransport__InitArgs(&args, aSensorEndpoint.c_str(), nullptr))
     {
         LOG_WRITE(1, "fail: endpoint-path is too long");
         return false;
     }
-    std::memcpy(args.endpoint_path, aSensorEndpoint.data(), aSensorEndpoint.size());
     switch (Exchange__Open(&session_, &args, init_transport_, &aConfig))
     {
     case kEXCHANGE_OPEN_INIT_FAILED:
@@ -237,9 +237,9 @@ void api::leave()
 void api::exec(const std::string& anEdnpoint, int aToutMs)
 {
     const signal_guard signals;
-    const exchange_config config{aToutMs,           handleDataBlock,
-                                 handleNote,        this,
-                                 signals.waitMask(), signal_guard::stopSignal()};
+    const exchange_config config{aToutMs, handleDataBlock,    handleNote,
+                                 this,    signals.waitMask(), signal_guard::stopSignal(),
+                                 false};
     if (!enter(anEdnpoint, config))
     {
         LOG_WRITE(1, "fail");
@@ -390,7 +390,7 @@ api_sp_t Api__Create()
         throw params_error();
     }
     int toutMs = 0;
-    if (!TextDecodeTout(toutText, &toutMs))
+    if (!TextDecodeTout(toutText, tout_reading_t::kLENIENT, &toutMs))
     {
         LOG_WRITE(1, "fail: VESK11_CLI_TOUT (value:%s)", toutText);
         throw params_error();
