@@ -6,7 +6,7 @@
 
 #include "ctl_error.hpp"
 #include "ctl_value.hpp"
-#include "hex_format.hpp"
+#include "exchange_log.h"
 #include "log.h"
 #include "serial_rs485.h"
 #include "transport_serial.h"
@@ -23,33 +23,6 @@ namespace Vesk11Ctl
 
 namespace
 {
-
-void _T_log_bytes(const char* aLabel, const exchange_note& aNote)
-{
-    char text[3 * kFRAME485_MAX_SIZE];
-    TextFormatHex(aNote.bytes, std::min(aNote.size, kFRAME485_MAX_SIZE), text);
-    LOG_WRITE(4, "data: %s <%s>", aLabel, text);
-}
-
-void _T_note(void* /*aArg*/, const exchange_note* aNote)
-{
-    switch (aNote->kind)
-    {
-    case kEXCHANGE_NOTE_TX:
-        _T_log_bytes("tx", *aNote);
-        break;
-    case kEXCHANGE_NOTE_RX:
-        _T_log_bytes("rx", *aNote);
-        break;
-    case kEXCHANGE_NOTE_ECHO:
-        LOG_WRITE(4, "data: echo of the query ignored");
-        break;
-    case kEXCHANGE_NOTE_FOREIGN:
-        LOG_WRITE(4, "data: reply for another parameter ignored (group:%u, array:%u)",
-                  static_cast<unsigned>(aNote->group), static_cast<unsigned>(aNote->array));
-        break;
-    }
-}
 
 bool _T_retried(exchange_status aStatus)
 {
@@ -76,7 +49,7 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
         settings_.signals = &own_signals_.emplace();
     const exchange_config config{settings_.timeout_ms,
                                  settings_.tap,
-                                 _T_note,
+                                 ExchangeLog__Note,
                                  settings_.tap_arg,
                                  settings_.signals->waitMask(),
                                  signal_guard::stopSignal(),
@@ -145,15 +118,13 @@ void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWha
 {
     const std::string& device = settings_.device;
     const std::string tries = std::to_string(aTries) + (aTries == 1 ? " try" : " tries");
+    ExchangeLog__Outcome(&aOutcome, settings_.timeout_ms);
     switch (aOutcome.status)
     {
     case kEXCHANGE_NO_INPUT:
-        LOG_WRITE(1, "fail: no input within %d ms (%s)", settings_.timeout_ms, aWhat.c_str());
         throw UnavailableError("the sensor on " + device + " sends nothing (" + aWhat + ", " +
                                tries + "): check power, A/B wiring and the device path");
     case kEXCHANGE_NO_REPLY:
-        LOG_WRITE(1, "fail: no reply within %d ms (%s, sent:%d)", aOutcome.deadline_ms,
-                  aWhat.c_str(), aOutcome.sent ? 1 : 0);
         // Queries go out only after an intact block: bytes without one never carried it.
         if (!aOutcome.sent)
             throw UnavailableError("no intact block from " + device + " (" + aWhat + ", " + tries +
@@ -161,17 +132,12 @@ void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWha
         throw UnavailableError("no reply from the sensor on " + device + " for " + aWhat + " (" +
                                tries + ")");
     case kEXCHANGE_STOPPED:
-        LOG_WRITE(1, "fail: interrupted by signal %d", aOutcome.signal);
         throw InterruptedError(std::string("interrupted by ") + strsignal(aOutcome.signal) +
                                " during " + aWhat);
     case kEXCHANGE_LINK_LOST:
     case kEXCHANGE_HUNG_UP:
-        LOG_WRITE(1, "fail: read data <connection lost> (status:%d)",
-                  static_cast<int>(aOutcome.status));
         throw IoError(device + " hung up during " + aWhat);
     default:
-        LOG_WRITE(1, "fail: line error <%s> (status:%d)", std::strerror(aOutcome.error),
-                  static_cast<int>(aOutcome.status));
         throw IoError("I/O error on " + device + " during " + aWhat + ": " +
                       std::strerror(aOutcome.error));
     }

@@ -10,7 +10,7 @@
 #include "ctl_error.hpp"
 #include "ctl_line_stats.hpp"
 #include "ctl_shared.hpp"
-#include "hex_format.hpp"
+#include "hex_text.h"
 #include "transport_serial_types11.h"
 
 namespace Orvo
@@ -36,7 +36,7 @@ int64_t _T_now_us()
 std::string _T_hex(const uint8_t* aBytes, size_t aSize)
 {
     char text[3 * kFRAME485_MAX_SIZE + 1];
-    TextFormatHex(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
+    HexText__Format(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
     return text;
 }
 
