@@ -20,6 +20,7 @@
 
 #include "block_decoder11.h"
 #include "block_frame.hpp"
+#include "time_allowance.hpp"
 #include "timeu64.h"
 #include "uat4/uat4.h"
 
@@ -139,7 +140,8 @@ class sim_client
         while (done < aBytes.size())
         {
             pollfd entry{fd_, POLLOUT, 0};
-            ASSERT_EQ(poll(&entry, 1, 5000), 1) << "the line stopped taking bytes";
+            ASSERT_EQ(poll(&entry, 1, static_cast<int>(vesk11_test::within_ms(5000))), 1)
+                << "the line stopped taking bytes";
             ssize_t n = write(fd_, aBytes.data() + done, aBytes.size() - done);
             ASSERT_TRUE(n > 0 || (n < 0 && errno == EAGAIN)) << strerror(errno);
             done += n > 0 ? static_cast<size_t>(n) : 0;
