@@ -205,7 +205,7 @@ TEST_F(ctl_apply, a_sensor_silent_mid_apply_fails_and_names_what_may_stay_change
 TEST_F(ctl_apply, a_lost_reply_is_sent_again)
 {
     start([](sim_options& aOptions) { aOptions.drop_reply = 9; });
-    const cli_result run = ctl({"apply", file_with(kFIVE_CHANGES), "-t", "50"});
+    const cli_result run = ctl({"apply", file_with(kFIVE_CHANGES)});
     EXPECT_EQ(run.status, 0) << run.err;
     expect_ram(kFIVE_WRITES, 5);
     const auto sets = queries_of(4);

@@ -446,7 +446,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         {"no such file", nullptr, {"apply", missing}, 66, "input", "cannot read /nonexistent/vesk11.json: No such file or directory"},
         {"no such device", nullptr, {"info", "-d", "/nonexistent/tty"}, 69, "unavailable", "cannot open /nonexistent/tty (missing, locked"},
         {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
-        {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
+        {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "100", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
         {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no intact block from "},
         {"rs485 refused by a pty", nullptr, {"info", "--rs485"}, 69, "unavailable", "the driver of /dev/pts/"},
         {"rs485 mode named", nullptr, {"save", "--rs485=rts-after-send", "--rs485-delay-after", "1"}, 69, "unavailable", "the driver of /dev/pts/"},
