@@ -182,7 +182,7 @@ TEST_F(ctl_apply, a_read_back_that_differs_rolls_back_that_value_too)
 TEST_F(ctl_apply, a_sensor_silent_mid_apply_fails_and_names_what_may_stay_changed)
 {
     start([](sim_options& aOptions) { aOptions.silent_after = 8; });
-    const cli_result run = ctl({"apply", file_with(kFIVE_CHANGES), "-t", "30", "--json"});
+    const cli_result run = ctl({"apply", file_with(kFIVE_CHANGES), "-t", "100", "--json"});
     EXPECT_EQ(run.status, 69) << run.err;
     EXPECT_LT(run.elapsed_ms, vesk11_test::within_ms(2000));
     EXPECT_NE(run.err.find("; NOT rolled back, may stay changed: power_mode, param_x\n"),
