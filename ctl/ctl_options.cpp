@@ -88,7 +88,7 @@ void _T_rs485_mode(const char* aText, parse_state& aState)
 
 // clang-format off
 // Every option, in the order of the help text and of the usage check.
-const option_def kOPTIONS[] = {
+constexpr option_def kOPTIONS[] = {
     {"device", 'd', required_argument, "PATH",
      "serial device of the sensor (default: $VESK11_CLI_ENDPOINT)", 0,
      [](const char* aValue, parse_state& aState) {

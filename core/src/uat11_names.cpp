@@ -121,13 +121,15 @@ bool Uat11Names__ParseId(const char* aText, size_t aSize, uint16_t* aGroup, uint
     {
         const char c = aText[i];
         if (c == '/' && part == 0)
+        {
             part = 1;
-        else if (c < '0' || c > '9')
+            continue;
+        }
+        const bool digit = c >= '0' && c <= '9';
+        numbers[part] = numbers[part] * 10 + (digit ? static_cast<uint32_t>(c - '0') : 0);
+        if (!digit || numbers[part] > UINT16_MAX)
             return false;
-        else if ((numbers[part] = numbers[part] * 10 + static_cast<uint32_t>(c - '0')) > UINT16_MAX)
-            return false;
-        else
-            ++digits[part];
+        ++digits[part];
     }
     if (part == 0 || digits[0] == 0 || digits[1] == 0)
         return false;
