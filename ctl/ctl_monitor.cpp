@@ -172,21 +172,26 @@ ctl_json _T_period_json(const line_summary& aSum)
                     {"max", static_cast<double>(aSum.max_period_us) / 1000.0}};
 }
 
-void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
+ctl_json _T_summary_json(const line_summary& aSum, int aTimeoutMs)
 {
-    const std::string verdict = Verdict(aSum);
+    return ctl_json{{"summary",
+                     {{"intact", aSum.intact},
+                      {"damaged", aSum.damaged},
+                      {"garbage_bytes", aSum.garbage},
+                      {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
+                      {"period_ms", _T_period_json(aSum)},
+                      {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
+                      {"verdict", Verdict(aSum, aTimeoutMs)}}}};
+}
+
+void _T_show_summary(ctl_output& aOutput, const line_summary& aSum, int aTimeoutMs)
+{
     if (aOutput.json())
     {
-        aOutput.emit(ctl_json{{"summary",
-                               {{"intact", aSum.intact},
-                                {"damaged", aSum.damaged},
-                                {"garbage_bytes", aSum.garbage},
-                                {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
-                                {"period_ms", _T_period_json(aSum)},
-                                {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
-                                {"verdict", verdict}}}});
+        aOutput.emit(_T_summary_json(aSum, aTimeoutMs));
         return;
     }
+    const std::string verdict = Verdict(aSum, aTimeoutMs);
     aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " + std::to_string(aSum.damaged) +
                  " damaged; garbage: " + std::to_string(aSum.garbage) + " bytes; in " +
                  _T_ms(aSum.duration_us) + " ms");
@@ -237,13 +242,16 @@ int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
     {
         _T_watch(link, watch, aOptions.duration_s);
     }
-    catch (const ctl_error&)
+    catch (const ctl_error& x)
     {
-        _T_show_summary(aOutput, watch.finish());
+        // Under --json the summary is the last object, the failure in it.
+        if (aOutput.json())
+            throw x.withReport(_T_summary_json(watch.finish(), aOptions.timeout_ms));
+        _T_show_summary(aOutput, watch.finish(), aOptions.timeout_ms);
         throw;
     }
     const line_summary summary = watch.finish();
-    _T_show_summary(aOutput, summary);
+    _T_show_summary(aOutput, summary, aOptions.timeout_ms);
     return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
 }
 

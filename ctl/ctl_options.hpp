@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "signal_guard.hpp"
 #include "tout_text.hpp"
 #include "transport_serial_types.h"
 
@@ -26,10 +27,22 @@ enum command_option_t : unsigned
     kOPTION_HEX = 1U << 5,
     kOPTION_LISTEN = 1U << 6,
     kOPTION_REBOOT_WAIT = 1U << 7,
+    kOPTION_SAVE_WHEN = 1U << 8,
+};
+
+// When apply saves to flash: --save-when, --save (changed), else never.
+enum class save_when_t
+{
+    never,
+    changed, // when something was written
+    always,  // also when the sensor's RAM already matched the document
 };
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
+constexpr int kTIMEOUT_MIN_MS = 1;
+constexpr int kTIMEOUT_MAX_MS = kTOUT_MAX_MS;
 constexpr int kRETRIES_DEFAULT = 2;
+constexpr int kRETRIES_MIN = 0;
 constexpr int kRETRIES_MAX = 10;
 constexpr long long kCOUNT_MAX = 1000000000;
 constexpr int kDURATION_MAX_S = 604800; // a week
@@ -52,11 +65,15 @@ struct ctl_options
     bool help = false;
     bool version = false;
     unsigned given = 0;  // the command_option_t options given
+    save_when_t save_when = save_when_t::never;
     std::string output;  // -o FILE
     long long count = 0;   // --count: blocks to watch; 0: no bound
     double duration_s = 0; // --duration: seconds to watch; 0: no bound
     bool hex = false;      // --hex: raw frames too
     int listen_ms = kLISTEN_DEFAULT_MS;
+    // The run's stop-signal guard, made by main before any work so that a signal at any moment
+    // ends the run with its report; every link and thread of the run waits with it.
+    const signal_guard* signals = nullptr;
 };
 
 // Parses argv[1..] with getopt_long (argv is permuted, as getopt_long does); defaults come from

@@ -27,9 +27,9 @@ void ComTransport__Destroy(void* aSelf);
 // that a second user of the line fails, saves its settings, discards what is pending both ways,
 // applies the raw settings and reads them back, then, when the arguments ask for it, saves the
 // line's RS-485 state and turns the RS-485 mode on. Returns 0 when the device is open and set up;
-// kCOM_OPEN_RS485_REFUSED when the driver refused the RS-485 mode and -1 on any other failure,
-// both with the device closed and its settings restored; -1 when the port is already open (it
-// then stays open and unchanged).
+// on a failure one of the kCOM_OPEN_ codes (errno as they say), with the device closed and its
+// settings restored; kCOM_OPEN_FAILED when the port is already open (it then stays open and
+// unchanged).
 int ComTransport__Open(void* aSelf);
 
 // Restores the saved RS-485 state, if it was changed, and the saved settings (a failure is logged and does not change the result) and closes
