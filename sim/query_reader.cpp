@@ -21,10 +21,11 @@ bool _T_is_query_body(const block_record& aBlock)
 {
     if (aBlock.total != kUAT4_BATCH_SIZE || aBlock.size != kUAT4_BATCH_SIZE)
         return false;
-    for (size_t at = 0; at < kUAT4_BATCH_SIZE; at += kUAT4_MSG_SIZE)
+    size_t at = 0;
+    block_record_message message{};
+    while (BlockRecord__NextMessage(&aBlock, &at, &message))
     {
-        const uint8_t* msg = aBlock.bytes + at;
-        if ((msg[0] << 8 | msg[1]) != kUAT4_QUERY_IDENT || msg[2] != kUAT4_MSG_DATA_SIZE)
+        if (message.ident != kUAT4_QUERY_IDENT || message.size != kUAT4_MSG_DATA_SIZE)
             return false;
     }
     return true;
