@@ -9,8 +9,9 @@
 #include "ctl_error.hpp"
 #include "ctl_open_failure.hpp"
 #include "ctl_value.hpp"
-#include "hex_format.hpp"
+#include "exchange_log.h"
 #include "log.h"
+#include "transport_serial.h"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat11_names.h"
@@ -25,33 +26,6 @@ namespace Vesk11Ctl
 namespace
 {
 
-void _T_log_bytes(const char* aLabel, const exchange_note& aNote)
-{
-    char text[3 * kFRAME485_MAX_SIZE];
-    TextFormatHex(aNote.bytes, std::min(aNote.size, kFRAME485_MAX_SIZE), text);
-    LOG_WRITE(4, "data: %s <%s>", aLabel, text);
-}
-
-void _T_note(void* /*aArg*/, const exchange_note* aNote)
-{
-    switch (aNote->kind)
-    {
-    case kEXCHANGE_NOTE_TX:
-        _T_log_bytes("tx", *aNote);
-        break;
-    case kEXCHANGE_NOTE_RX:
-        _T_log_bytes("rx", *aNote);
-        break;
-    case kEXCHANGE_NOTE_ECHO:
-        LOG_WRITE(4, "data: echo of the query ignored");
-        break;
-    case kEXCHANGE_NOTE_FOREIGN:
-        LOG_WRITE(4, "data: reply for another parameter ignored (group:%u, array:%u)",
-                  static_cast<unsigned>(aNote->group), static_cast<unsigned>(aNote->array));
-        break;
-    }
-}
-
 bool _T_retried(exchange_status aStatus)
 {
     return aStatus == kEXCHANGE_NO_REPLY || aStatus == kEXCHANGE_NO_INPUT;
@@ -60,13 +34,11 @@ bool _T_retried(exchange_status aStatus)
 com_transport_args _T_transport_args(const std::string& aDevice, const serial_rs485_args& aRs485)
 {
     com_transport_args args{};
-    args.rs485 = aRs485;
     if (aDevice.empty())
         throw UsageError("no device: give --device PATH or set VESK11_CLI_ENDPOINT");
-    if (aDevice.size() >= sizeof args.endpoint_path)
+    if (!ComTransport__InitArgs(&args, aDevice.c_str(), &aRs485))
         throw UsageError("the device path is longer than " +
-                         std::to_string(sizeof args.endpoint_path - 1) + " characters");
-    std::memcpy(args.endpoint_path, aDevice.data(), aDevice.size());
+                         std::to_string(kCOM_ENDPOINT_PATH_MAX) + " characters");
     return args;
 }
 
@@ -77,9 +49,10 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
     const com_transport_args args = _T_transport_args(settings_.device, settings_.rs485);
     if (settings_.signals == nullptr)
         settings_.signals = &own_signals_.emplace();
-    const exchange_config config{
-        settings_.timeout_ms,      tapThrough, _T_note, this, settings_.signals->waitMask(),
-        signal_guard::stopSignal()};
+    const exchange_config config{settings_.timeout_ms,         tapThrough,
+                                 ExchangeLog__Note,            this,
+                                 settings_.signals->waitMask(), signal_guard::stopSignal(),
+                                 true};
     const exchange_open_status opened =
         Exchange__Open(&session_, &args, Transport__InitCom, &config);
     if (opened != kEXCHANGE_OPEN_DONE)
@@ -159,27 +132,19 @@ void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWha
                        int aTries) const
 {
     const std::string& device = settings_.device;
+    ExchangeLog__Outcome(&aOutcome, settings_.timeout_ms);
     switch (aOutcome.status)
     {
     case kEXCHANGE_NO_INPUT:
-        LOG_WRITE(1, "fail: no input within %d ms (%s)", settings_.timeout_ms, aWhat.c_str());
-        throw UnavailableError(SilenceMessage(silenceFacts(aOutcome, aWhat, aTries)));
     case kEXCHANGE_NO_REPLY:
-        LOG_WRITE(1, "fail: no reply within %d ms (%s, sent:%d)", aOutcome.deadline_ms,
-                  aWhat.c_str(), aOutcome.sent ? 1 : 0);
         throw UnavailableError(SilenceMessage(silenceFacts(aOutcome, aWhat, aTries)));
     case kEXCHANGE_STOPPED:
-        LOG_WRITE(1, "fail: interrupted by signal %d", aOutcome.signal);
         throw InterruptedError(std::string("interrupted by ") + strsignal(aOutcome.signal) +
                                " during " + aWhat);
     case kEXCHANGE_LINK_LOST:
     case kEXCHANGE_HUNG_UP:
-        LOG_WRITE(1, "fail: read data <connection lost> (status:%d)",
-                  static_cast<int>(aOutcome.status));
         throw IoError(device + " hung up during " + aWhat);
     default:
-        LOG_WRITE(1, "fail: line error <%s> (status:%d)", std::strerror(aOutcome.error),
-                  static_cast<int>(aOutcome.status));
         throw IoError("I/O error on " + device + " during " + aWhat + ": " +
                       std::strerror(aOutcome.error));
     }
@@ -214,9 +179,7 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
         throw RefusedError("the sensor refused " + aItem.name + " = " + written + " (result " +
                            std::to_string(outcome.result) + ")");
     }
-    // Judged by the very bits: the engine compares floats as numbers, so -0 equals 0 and a NaN
-    // never equals itself.
-    if (outcome.value_bits != aBits)
+    if (outcome.status != kEXCHANGE_ACCEPTED)
     {
         const std::string readBack = ValueText(aItem.value_type, outcome.value_bits);
         LOG_WRITE(1, "fail: %s read back %s, written %s", aItem.name.c_str(), readBack.c_str(),

@@ -10,7 +10,7 @@
 #include "ctl_error.hpp"
 #include "ctl_line_stats.hpp"
 #include "ctl_shared.hpp"
-#include "hex_format.hpp"
+#include "hex_text.h"
 #include "transport_serial_types11.h"
 
 namespace Orvo
@@ -36,7 +36,7 @@ int64_t _T_now_us()
 std::string _T_hex(const uint8_t* aBytes, size_t aSize)
 {
     char text[3 * kFRAME485_MAX_SIZE + 1];
-    TextFormatHex(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
+    HexText__Format(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
     return text;
 }
 
@@ -104,13 +104,6 @@ class line_watch
         }
     }
 
-    // The body size the header announced; the bytes delivered when there is no header.
-    size_t body_size() const
-    {
-        return record_.head_size >= 5 ? static_cast<size_t>(record_.head[3] << 8 | record_.head[4])
-                                      : record_.total;
-    }
-
     // Intact: the frame as received. Damaged: header and messages; the wrong checksum is not kept.
     std::string frame_hex(bool aIntact) const
     {
@@ -131,17 +124,18 @@ class line_watch
         std::snprintf(at, sizeof at, "%10.3f", static_cast<double>(block_us_ - start_us_) / 1000.0);
         ctl_json messages = ctl_json::array();
         std::string text = at + std::string(aIntact ? "  ok            " : "  bad-checksum  ") +
-                           std::to_string(body_size());
-        for (size_t at_ = 0; at_ + 3 <= record_.size;)
+                           std::to_string(BlockRecord__BodySize(&record_));
+        size_t next = 0;
+        block_record_message message{};
+        while (BlockRecord__NextMessage(&record_, &next, &message))
         {
-            const unsigned ident = static_cast<unsigned>(record_.bytes[at_] << 8 | record_.bytes[at_ + 1]);
-            const size_t size = std::min<size_t>(record_.bytes[at_ + 2], record_.size - at_ - 3);
-            const std::string data = _T_hex(record_.bytes + at_ + 3, size);
+            const std::string data = _T_hex(message.data, message.size);
             char name[16];
-            std::snprintf(name, sizeof name, "%04x:%zu", ident, size);
+            std::snprintf(name, sizeof name, "%04x:%zu", static_cast<unsigned>(message.ident),
+                          message.size);
             text += std::string("  ") + name + " [" + data + "]";
-            messages.push_back(ctl_json{{"ident", ident}, {"size", size}, {"data", data}});
-            at_ += 3 + size;
+            messages.push_back(
+                ctl_json{{"ident", message.ident}, {"size", message.size}, {"data", data}});
         }
         if (!output_.json())
         {
@@ -150,7 +144,7 @@ class line_watch
         }
         ctl_json block{{"t_ms", static_cast<double>(block_us_ - start_us_) / 1000.0},
                        {"ok", aIntact},
-                       {"body_size", body_size()},
+                       {"body_size", BlockRecord__BodySize(&record_)},
                        {"messages", messages}};
         if (options_.hex)
             block["frame"] = frame_hex(aIntact);

@@ -1,7 +1,8 @@
 #include "ctl_names.hpp"
 
+#include <algorithm>
+
 #include "ctl_error.hpp"
-#include "number_text.hpp"
 #include "uat11.h"
 #include "uat4/uat4.h"
 
@@ -14,8 +15,6 @@ namespace Vesk11Ctl
 
 namespace
 {
-
-constexpr long long kU16_MAX = 0xFFFF;
 
 bool _T_refuse(std::string* aReason, const std::string& aText)
 {
@@ -41,17 +40,6 @@ bool _T_type_of_suffix(const std::string& aSuffix, uint16_t* aValueType)
     return true;
 }
 
-bool _T_u16(const std::string& aText, uint16_t* aValue)
-{
-    long long value = 0;
-    // Digits only: no blanks or sign inside a name.
-    if (aText.empty() || aText.find_first_not_of("0123456789") != std::string::npos ||
-        !TextToInteger(aText, 0, kU16_MAX, &value))
-        return false;
-    *aValue = static_cast<uint16_t>(value);
-    return true;
-}
-
 std::string _T_unknown(const std::string& aText)
 {
     std::string reason = "unknown name '" + aText + "'";
@@ -65,12 +53,9 @@ std::string _T_unknown(const std::string& aText)
 bool _T_resolve_id(const std::string& aText, size_t aSlash, ctl_item* aItem, std::string* aReason)
 {
     const size_t colon = aText.find(':', aSlash);
-    const std::string idText = aText.substr(aSlash + 1, colon == std::string::npos
-                                                            ? std::string::npos
-                                                            : colon - aSlash - 1);
     uint16_t group = 0;
     uint16_t array = 0;
-    if (!_T_u16(aText.substr(0, aSlash), &group) || !_T_u16(idText, &array))
+    if (!Uat11Names__ParseId(aText.data(), std::min(colon, aText.size()), &group, &array))
         return _T_refuse(aReason, "'" + aText + "': GROUP/ID wants two numbers from 0 to 65535");
     uint16_t valueType = 0;
     const bool typed = colon != std::string::npos;

@@ -6,7 +6,6 @@
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
 #include "ctl_shared.hpp"
-#include "number_text.hpp"
 #include "uat11.h"
 
 namespace Orvo
@@ -18,10 +17,6 @@ namespace Vesk11Ctl
 
 namespace
 {
-
-// power_mode: 0 is low power, 1 full power.
-constexpr uint32_t kPOWER_MODE_LOW = 0;
-constexpr uint32_t kPOWER_MODE_FULL = 1;
 
 // Decimal, or hexadecimal after 0x: the whole text, within 32 bits.
 bool _T_u32_from_text(const std::string& aText, uint32_t* aValue)
@@ -51,7 +46,7 @@ uint32_t _T_argument(const std::string& aText, const std::string& aWhat)
 // The optional GROUP word of the configuration commands; all groups when it is left out.
 uint32_t _T_group(const ctl_options& aOptions)
 {
-    return aOptions.words.empty() ? kALL_GROUPS : _T_argument(aOptions.words[0], "GROUP");
+    return aOptions.words.empty() ? kUAT11_ALL_GROUPS : _T_argument(aOptions.words[0], "GROUP");
 }
 
 // A command of the catalogue by its name or GROUP/ID, or any GROUP/ID.
@@ -63,14 +58,12 @@ ctl_item _T_command_item(const std::string& aText)
     if (slash != std::string::npos && aText.find(':') == std::string::npos &&
         !ResolveItem(aText, &item, &reason))
     {
-        long long group = 0;
-        long long array = 0;
-        if (!TextToInteger(aText.substr(0, slash), 0, UINT16_MAX, &group) ||
-            !TextToInteger(aText.substr(slash + 1), 0, UINT16_MAX, &array))
+        uint16_t group = 0;
+        uint16_t array = 0;
+        if (!Uat11Names__ParseId(aText.data(), aText.size(), &group, &array))
             throw UsageError("'" + aText + "' is not a command name or GROUP/ID");
         const std::string id = std::to_string(group) + "/" + std::to_string(array);
-        return ctl_item{id, static_cast<uint16_t>(group), static_cast<uint16_t>(array),
-                        kUAT11_KIND_COMMAND, kUAT4_VALUE_I32};
+        return ctl_item{id, group, array, kUAT11_KIND_COMMAND, kUAT4_VALUE_I32};
     }
     item = ItemOrUsageError(aText);
     if (item.kind != kUAT11_KIND_COMMAND)
@@ -173,7 +166,7 @@ int RunLowPower(const ctl_options& aOptions, ctl_output& aOutput)
     if (word != "on" && word != "off")
         throw UsageError("low-power takes on or off, got '" + word + "'");
     const ctl_item item = ItemOrUsageError("power_mode");
-    const uint32_t mode = word == "on" ? kPOWER_MODE_LOW : kPOWER_MODE_FULL;
+    const uint32_t mode = word == "on" ? kUAT11_POWER_MODE_LOW : kUAT11_POWER_MODE_FULL;
     sensor_link link(LinkSettings(aOptions));
     link.write(item, mode);
     if (aOutput.json())

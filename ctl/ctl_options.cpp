@@ -52,6 +52,15 @@ int _T_bounded(const char* aText, long long aMin, long long aMax, const std::str
     return static_cast<int>(value);
 }
 
+int _T_timeout(const char* aText, const std::string& aWhat)
+{
+    int toutMs = 0;
+    if (!TextDecodeTout(aText, tout_reading_t::kSTRICT, &toutMs))
+        throw UsageError(aWhat + " '" + aText + "' is not a whole number from 1 to " +
+                         std::to_string(kTOUT_MAX_MS));
+    return toutMs;
+}
+
 double _T_seconds(const char* aText)
 {
     float value = 0;
@@ -87,7 +96,7 @@ void _T_save_when(const char* aText, parse_state& aState)
 
 // clang-format off
 // Every option, in the order of the help text and of the usage check.
-const option_def kOPTIONS[] = {
+constexpr option_def kOPTIONS[] = {
     {"device", 'd', required_argument, "PATH",
      "serial device of the sensor (default: $VESK11_CLI_ENDPOINT)", 0,
      [](const char* aValue, parse_state& aState) {
@@ -97,7 +106,7 @@ const option_def kOPTIONS[] = {
     {"timeout", 't', required_argument, "MS",
      "longest wait for the sensor, 1..60000 (default: $VESK11_CLI_TOUT,\nelse 200)", 0,
      [](const char* aValue, parse_state& aState) {
-         aState.options->timeout_ms = _T_bounded(aValue, kTIMEOUT_MIN_MS, kTIMEOUT_MAX_MS, "--timeout");
+         aState.options->timeout_ms = _T_timeout(aValue, "--timeout");
          aState.timeout_given = true;
      }},
     {"retries", 'r', required_argument, "N",
@@ -128,7 +137,7 @@ const option_def kOPTIONS[] = {
     {"listen", 0, required_argument, "MS",
      "scan: how long to listen on each device (default 500)", kOPTION_LISTEN,
      [](const char* aValue, parse_state& aState) {
-         aState.options->listen_ms = _T_bounded(aValue, 1, kTIMEOUT_MAX_MS, "--listen");
+         aState.options->listen_ms = _T_bounded(aValue, 1, kTOUT_MAX_MS, "--listen");
      }},
     {"reboot-wait", 0, required_argument, "MS",
      "reboot: longest wait for the sensor to come back, 1..600000\n(default 10000)",
@@ -249,7 +258,7 @@ void _T_take_environment(const parse_state& aState)
         options.device = endpoint;
     const char* tout = std::getenv("VESK11_CLI_TOUT");
     if (!aState.timeout_given && tout != nullptr)
-        options.timeout_ms = _T_bounded(tout, kTIMEOUT_MIN_MS, kTIMEOUT_MAX_MS, "VESK11_CLI_TOUT");
+        options.timeout_ms = _T_timeout(tout, "VESK11_CLI_TOUT");
 }
 
 // "  -d, --device PATH" or "      --json", then the help, its later lines in the help column.

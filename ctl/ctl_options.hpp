@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "signal_guard.hpp"
+#include "tout_text.hpp"
 #include "transport_serial_types.h"
 
 namespace Orvo
@@ -39,7 +40,7 @@ enum class save_when_t
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
 constexpr int kTIMEOUT_MIN_MS = 1;
-constexpr int kTIMEOUT_MAX_MS = 60000;
+constexpr int kTIMEOUT_MAX_MS = kTOUT_MAX_MS;
 constexpr int kRETRIES_DEFAULT = 2;
 constexpr int kRETRIES_MIN = 0;
 constexpr int kRETRIES_MAX = 10;

@@ -94,7 +94,7 @@ config_document LoadDocument(const std::string& aPath)
 void SaveToFlash(sensor_link& aLink)
 {
     uat4_action_t action{};
-    Uat11__InitCommandUpdateFlashConf(&action, kALL_GROUPS);
+    Uat11__InitCommandUpdateFlashConf(&action, kUAT11_ALL_GROUPS);
     aLink.command(action, "saving to flash");
 }
 

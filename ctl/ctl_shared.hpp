@@ -20,9 +20,6 @@ namespace Support
 namespace Vesk11Ctl
 {
 
-// The configuration commands' argument for every parameter group.
-constexpr uint32_t kALL_GROUPS = 0xFFFFFFFF;
-
 // The status values ReadIdentity reads.
 constexpr std::size_t kIDENTITY_COUNT = 11;
 

@@ -154,6 +154,7 @@ struct fuzz_link
     model expect;
     uint8_t event = 0; // the event being handled, 0 outside the handler
     int sends = 0;
+    bytes_t frame;             // the frame last sent
     bool done_reading = false; // the model's reply was accepted during the last read
 };
 
@@ -254,13 +255,19 @@ int _T_tx(void* aSelf, iovec* aBufferList, int aBufferCount)
     ++self->sends;
     const uint8_t* body = static_cast<const uint8_t*>(aBufferList[0].iov_base);
     self->expect.batch.assign(body, body + kBATCH_SIZE);
+    self->frame.resize(kFRAME485_MAX_SIZE);
+    self->frame.resize(
+        Block485__EncodeFrame(self->frame.data(), self->frame.size(), body, kBATCH_SIZE));
     if (self->echo)
-    {
-        bytes_t frame(kFRAME485_MAX_SIZE);
-        frame.resize(Block485__EncodeFrame(frame.data(), frame.size(), body, kBATCH_SIZE));
-        self->reads.push_front(frame);
-    }
-    return static_cast<int>(kBATCH_SIZE + kHEAD485_SIZE + kTRAILER485_SIZE);
+        self->reads.push_front(self->frame);
+    return static_cast<int>(self->frame.size());
+}
+
+int _T_tx_rest(void* aSelf, transport_tx_progress* aProgress)
+{
+    const bytes_t& frame = static_cast<fuzz_link*>(aSelf)->frame;
+    *aProgress = transport_tx_progress{frame.data(), frame.size(), frame.size()};
+    return 0;
 }
 
 int _T_link_handle(void* aSelf)
@@ -278,8 +285,8 @@ int _T_init(transport_t* aHandle, const com_transport_args* /*aComArgs*/,
     if (!BlockDecoder11__Init(&activeLink->decoder, _T_observe, activeLink))
         return -1;
     aHandle->self = activeLink;
-    aHandle->vtable = {_T_destroy, _T_open,        _T_close,         _T_rx,
-                       _T_tx,      _T_link_handle, _T_reconnect_args, nullptr};
+    aHandle->vtable = {_T_destroy,     _T_open,           _T_close, _T_rx,     _T_tx,
+                       _T_link_handle, _T_reconnect_args, nullptr,  _T_tx_rest};
     return 0;
 }
 

@@ -22,8 +22,6 @@ constexpr uint16_t kCOMMAND_RESET_FLASH = 346;
 // Status values of the identity: the serial, and the firmware's four numbers from 2003/2 on.
 constexpr uint16_t kSTATUS_SERIAL = 9;
 constexpr uint16_t kSTATUS_FIRMWARE = 2;
-// Argument of the configuration commands: every group, or the configuration group itself.
-constexpr uint32_t kCOMMAND_ALL_GROUPS = 0xFFFFFFFF;
 
 struct factory_t
 {
@@ -44,7 +42,7 @@ constexpr factory_t kFACTORY[] = {
     {kUAT11_GROUP_CONFIG, 53, kUAT4_VALUE_F32, 0, 2.0f},
     {kUAT11_GROUP_CONFIG, 54, kUAT4_VALUE_F32, 0, -3.5f},
     {kUAT11_GROUP_CONFIG, 55, kUAT4_VALUE_F32, 0, 10.0f},
-    {kUAT11_GROUP_CONFIG, 104, kUAT4_VALUE_I32, 1, 0.0f},
+    {kUAT11_GROUP_CONFIG, kUAT11_POWER_MODE_ARRAY, kUAT4_VALUE_I32, kUAT11_POWER_MODE_FULL, 0.0f},
     {kUAT11_GROUP_CONFIG, 450, kUAT4_VALUE_I32, 1, 0.0f},
     {kUAT11_GROUP_CONFIG, 451, kUAT4_VALUE_F32, 0, 0.0f},
     {kUAT11_GROUP_CONFIG, 452, kUAT4_VALUE_F32, 0, 10.0f},
@@ -178,7 +176,7 @@ param_outcome_t param_model::execute_command(const sim_query& aQuery)
         outcome.effect = param_effect_t::kREBOOT;
         return outcome;
     }
-    if (aQuery.value != kCOMMAND_ALL_GROUPS && aQuery.value != kUAT11_GROUP_CONFIG)
+    if (aQuery.value != kUAT11_ALL_GROUPS && aQuery.value != kUAT11_GROUP_CONFIG)
         return failed_outcome(aQuery, kRESULT_BAD_ARGUMENT);
     for (value_t& value : values_)
     {

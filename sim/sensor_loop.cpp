@@ -208,6 +208,7 @@ void sensor_loop::send_block(const bytes_t& aBody, bool aBadCrc)
         last_block_end_us_ = get_time_us();
         break;
     case write_outcome_t::kDROPPED:
+        state_.count_dropped();
         break;
     case write_outcome_t::kFAILED:
         lose_line("the line failed on writing");

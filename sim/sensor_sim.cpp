@@ -143,6 +143,11 @@ uint64_t sensor_sim::blocks_sent() const
     return impl_->state_.blocks_sent();
 }
 
+uint64_t sensor_sim::blocks_dropped() const
+{
+    return impl_->state_.blocks_dropped();
+}
+
 } // namespace Vesk11Sim
 } // namespace Support
 } // namespace Orvo

@@ -93,7 +93,8 @@ class sensor_sim
     bool ram_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const;
     bool flash_value(uint16_t aGroup, uint16_t aArray, uint32_t* aBits) const;
 
-    uint64_t blocks_sent() const; // blocks written completely to the line
+    uint64_t blocks_sent() const;    // blocks written completely to the line
+    uint64_t blocks_dropped() const; // blocks the line had no room for (a reader falling behind)
 
   private:
     class impl;

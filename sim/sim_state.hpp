@@ -51,6 +51,8 @@ class sim_state
 
     void count_block() { ++blocks_sent_; }
     uint64_t blocks_sent() const { return blocks_sent_; }
+    void count_dropped() { ++blocks_dropped_; }
+    uint64_t blocks_dropped() const { return blocks_dropped_; }
 
   private:
     bool save_locked(std::string& aError);
@@ -62,6 +64,7 @@ class sim_state
     std::vector<sim_query> queries_;
     uint64_t queries_received_ = 0;
     std::atomic<uint64_t> blocks_sent_{0};
+    std::atomic<uint64_t> blocks_dropped_{0};
 };
 
 } // namespace Vesk11Sim

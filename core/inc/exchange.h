@@ -13,9 +13,10 @@
 
 enum exchange_status : uint8_t
 {
-    kEXCHANGE_ACCEPTED = 0,     // a reply with result 0 (for a set-and-read-back: the value written)
-    kEXCHANGE_REFUSED,          // a reply with a non-zero result code
-    kEXCHANGE_READBACK_DIFFERS, // result 0, but the value read back is not the value written
+    kEXCHANGE_ACCEPTED = 0, // a reply with result 0 (for a set-and-read-back: the value written)
+    kEXCHANGE_REFUSED,      // a reply with a non-zero result code
+    kEXCHANGE_READBACK_DIFFERS, // result 0, but the value read back is not the value written (as
+                                // the session's exact_readback judges it)
     kEXCHANGE_NO_INPUT,         // one whole time-out without input
     kEXCHANGE_HUNG_UP,          // the wait ended without input: hang-up or error on the device
     kEXCHANGE_NO_REPLY,         // the query's deadline passed
@@ -69,6 +70,10 @@ struct exchange_config
     void* hook_arg;                     // first argument of tap and note
     const sigset_t* wait_mask;          // signal mask during the waits; null: the caller's own
     volatile sig_atomic_t* stop_signal; // non-zero (the signal) ends the query; may be null
+    // How a set-and-read-back is judged: true, the value read back must have the very bits
+    // written (-0.0 differs from 0.0, a NaN read back with its bits is the value written);
+    // false, the codec compares the values (UatAction4__AssertReplySetGetParamMsg2).
+    bool exact_readback;
 };
 
 enum exchange_open_status : uint8_t

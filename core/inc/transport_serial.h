@@ -8,6 +8,12 @@
 
 #include "transport_serial_types.h"
 
+// Fills *aArgs for the device path aPath (NUL-terminated, not null) and the RS-485 settings
+// aRs485 (null: the line's RS-485 state is left alone). Returns false, *aArgs untouched, when the
+// path is longer than kCOM_ENDPOINT_PATH_MAX characters.
+bool ComTransport__InitArgs(com_transport_args* aArgs, const char* aPath,
+                            const serial_rs485_args* aRs485);
+
 // Creates a closed port for aComArgs->endpoint_path, which it copies. Returns 0 and stores the
 // object in *aSelf; the caller owns it and frees it with ComTransport__Destroy. Returns -1 when
 // memory runs out or the path has no NUL within its 128 bytes; *aSelf is then untouched.

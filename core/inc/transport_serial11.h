@@ -2,7 +2,11 @@
 #ifndef VESK11_CORE_TRANSPORT_SERIAL11_H
 #define VESK11_CORE_TRANSPORT_SERIAL11_H
 
+#include <csignal>
+#include <cstddef>
 #include <cstdint>
+#include <ctime>
+
 #include <sys/uio.h>
 
 #include "block_decoder11.h"
@@ -20,6 +24,16 @@ typedef void (*transport_get_reconnect_args)(uint32_t* aMinTout, uint32_t* aMaxT
                                              double* aToutMult);
 typedef const block_decoder11_t* (*transport_get_decoder_fn)(void* aSelf);
 
+// How far the frame the last tx handed to the line got.
+struct transport_tx_progress
+{
+    const uint8_t* frame; // the whole frame, kept by the transport until the next tx
+    size_t size;
+    size_t written; // the bytes the line has taken
+};
+
+typedef int (*transport_tx_rest_fn)(void* aSelf, transport_tx_progress* aProgress);
+
 struct transport_vtable_t
 {
     transport_dtor_fn destroy;
@@ -30,6 +44,7 @@ struct transport_vtable_t
     transport_get_link_handle_fn get_link_handle;
     transport_get_reconnect_args get_reconnect_args;
     transport_get_decoder_fn get_decoder; // may be null: a transport without a block decoder
+    transport_tx_rest_fn tx_rest;
 };
 
 struct transport_t
@@ -62,11 +77,23 @@ int Transport__GetLinkHandle(transport_t* aHandle);
 const block_decoder11_t* Transport__GetDecoder(transport_t* aHandle);
 
 // Sends one block whose body is aBufferList[0] (exactly one buffer of at most 255 bytes): header,
-// body and body checksum in one gathered write. Returns the bytes written, which on a descriptor
-// that is not blocking may be fewer than the frame (0 when the line takes nothing now: the caller
-// writes the rest, see Block485__EncodeFrame), or -1 with errno set. A bad buffer list is refused
-// with -1 and nothing written.
+// body and body checksum in one write, the frame kept for Transport__TxRest. Returns the bytes
+// written, which on a descriptor that is not blocking may be fewer than the frame (0 when the
+// line takes nothing now: Transport__TxRest writes the rest), or -1 with errno set. A bad buffer
+// list is refused with -1 and nothing written.
 int Transport__Tx(transport_t* aHandle, struct iovec* aBufferList, int aBufferCount);
+
+// Writes what the line takes now of the frame the last Transport__Tx left unfinished (nothing
+// when it is all out, or when nothing was sent yet) and fills *aProgress with that frame and how
+// much of it went out. Returns 0, also when the line took nothing now; -1 with errno set when the
+// write failed.
+int Transport__TxRest(transport_t* aHandle, transport_tx_progress* aProgress);
+
+// Waits at most aWait for the open line to be ready for aEvents (POLLIN, POLLOUT), with the
+// signal mask aMask during the wait (null: the caller's own). Returns as ppoll does: 1 with the
+// events that came in *aRevents, 0 when the time passed, -1 with errno set (EINTR: a signal).
+int Transport__Wait(transport_t* aHandle, short aEvents, const timespec* aWait,
+                    const sigset_t* aMask, short* aRevents);
 
 // Reads what is waiting, at most 256 bytes at once, and feeds it to the block decoder, which calls
 // the handler for every event before this returns. Returns the bytes read, 0 at end of input, -1

@@ -6,6 +6,8 @@
 #include <cstdint>
 
 constexpr unsigned kCOM_ENDPOINT_PATH_SIZE = 128;
+// The longest device path, in characters.
+constexpr unsigned kCOM_ENDPOINT_PATH_MAX = kCOM_ENDPOINT_PATH_SIZE - 1;
 // What opening the line returns when it fails (0: open and set up). For the last three errno
 // holds the failing call's error.
 constexpr int kCOM_OPEN_FAILED = -1;        // setting the line up failed, or it was open already

@@ -11,6 +11,12 @@
 constexpr uint16_t kUAT11_GROUP_COMMAND = 1000;
 constexpr uint16_t kUAT11_GROUP_CONFIG = 2000;
 constexpr uint16_t kUAT11_GROUP_STATUS = 2003;
+// The configuration commands' argument that stands for every parameter group.
+constexpr uint32_t kUAT11_ALL_GROUPS = 0xFFFFFFFF;
+// power_mode, an integer parameter of the configuration group: 0 low power, 1 full power.
+constexpr uint16_t kUAT11_POWER_MODE_ARRAY = 104;
+constexpr int32_t kUAT11_POWER_MODE_LOW = 0;
+constexpr int32_t kUAT11_POWER_MODE_FULL = 1;
 
 // Configuration parameters set and read back as floats, in the configuration group.
 void Uat11__InitSetGetParamX(uat4_action_t* aSelf, float aValue);

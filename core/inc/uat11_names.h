@@ -34,6 +34,10 @@ const uat11_name* Uat11Names__At(size_t aIndex);
 const uat11_name* Uat11Names__Find(const char* aName);
 // The entry of aGroup/aArray, or null when the catalogue has none.
 const uat11_name* Uat11Names__FindId(uint16_t aGroup, uint16_t aArray);
+// Reads the aSize characters at aText as GROUP/ID: two numbers of decimal digits only (no blanks,
+// no sign), each from 0 to 65535, joined by one '/'. True with *aGroup and *aArray set when they
+// are; false (nothing set) otherwise.
+bool Uat11Names__ParseId(const char* aText, size_t aSize, uint16_t* aGroup, uint16_t* aArray);
 // The entry whose name is nearest to aName by edit distance (insertions, deletions,
 // substitutions and swaps of neighbours each count 1), the first in table order on a tie; null
 // when even the nearest needs more than a third of the longer name's length in edits, or when

@@ -10,6 +10,11 @@
 namespace
 {
 
+// A message in the record: ident (high byte first), size, data.
+constexpr size_t kMESSAGE_HEAD_SIZE = 3;
+// The body size field of the header, high byte first.
+constexpr size_t kHEAD_BODY_SIZE_AT = 3;
+
 void _T_append(block_record* aRecord, const void* aBytes, size_t aSize)
 {
     const size_t kept = std::min(aSize, kBLOCK_RECORD_SIZE - aRecord->size);
@@ -32,8 +37,8 @@ void BlockRecord__Take(block_record* aRecord, uint8_t aStat, uint16_t aMsgIdent,
     }
     else if (aStat == kBLOCKDECODER11_STAT_MSG)
     {
-        const uint8_t head[] = {static_cast<uint8_t>(aMsgIdent >> 8),
-                                static_cast<uint8_t>(aMsgIdent & 0xFF), aMsgSize};
+        const uint8_t head[kMESSAGE_HEAD_SIZE] = {static_cast<uint8_t>(aMsgIdent >> 8),
+                                                  static_cast<uint8_t>(aMsgIdent & 0xFF), aMsgSize};
         _T_append(aRecord, head, sizeof head);
         _T_append(aRecord, aMsgData, aMsgSize);
     }
@@ -50,15 +55,35 @@ void BlockRecord__TakeHead(block_record* aRecord, const block_decoder11_t* aDeco
     aRecord->head_size = BlockDecoder11__CopyHead(aDecoder, aRecord->head, sizeof aRecord->head);
 }
 
+size_t BlockRecord__BodySize(const block_record* aRecord)
+{
+    if (aRecord->head_size < kHEAD_BODY_SIZE_AT + 2)
+        return aRecord->total;
+    return static_cast<size_t>(aRecord->head[kHEAD_BODY_SIZE_AT] << 8 |
+                               aRecord->head[kHEAD_BODY_SIZE_AT + 1]);
+}
+
+bool BlockRecord__NextMessage(const block_record* aRecord, size_t* aAt,
+                              block_record_message* aMessage)
+{
+    const size_t at = *aAt;
+    if (at + kMESSAGE_HEAD_SIZE > aRecord->size)
+        return false;
+    const uint8_t* head = aRecord->bytes + at;
+    const size_t size = std::min<size_t>(head[2], aRecord->size - at - kMESSAGE_HEAD_SIZE);
+    *aMessage = block_record_message{static_cast<uint16_t>(head[0] << 8 | head[1]),
+                                     head + kMESSAGE_HEAD_SIZE, size};
+    *aAt = at + kMESSAGE_HEAD_SIZE + size;
+    return true;
+}
+
 size_t BlockRecord__Frame(const block_record* aRecord, uint8_t* aFrame, size_t aRoom)
 {
     const size_t size = aRecord->head_size + aRecord->size + kTRAILER485_SIZE;
     // The messages delivered must be the whole body the header announced (a message longer than
     // the decoder delivers, or one cut by the body's end, is not).
-    const size_t announced =
-        aRecord->head_size >= 5 ? static_cast<size_t>(aRecord->head[3] << 8 | aRecord->head[4]) : 0;
     if (aRecord->head_size == 0 || aRecord->total != aRecord->size || aRecord->size > 0xFF ||
-        announced != aRecord->size || size > aRoom)
+        BlockRecord__BodySize(aRecord) != aRecord->size || size > aRoom)
         return 0;
     std::memcpy(aFrame, aRecord->head, aRecord->head_size);
     if (aRecord->size != 0)

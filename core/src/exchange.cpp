@@ -8,11 +8,9 @@
 #include <new>
 
 #include <poll.h>
-#include <unistd.h>
 
 #include "block_record.h"
 #include "send_window.h"
-#include "transport_serial_types11.h"
 
 namespace
 {
@@ -25,9 +23,7 @@ struct query_state
 {
     uat4_action_t action;
     uat4_query_batch batch;
-    uint8_t frame[kFRAME485_MAX_SIZE];
-    size_t frame_size;
-    size_t frame_written;
+    transport_tx_progress tx; // the frame as the transport sent it
     bool sent;
     bool write_failed;
     int write_error;
@@ -102,15 +98,14 @@ void _T_send(exchange_session* aSession)
     aSession->outcome->sent = true;
     aSession->window_open = false;
     iovec body{&query.batch, sizeof query.batch};
-    const int written = Transport__Tx(&aSession->transport, &body, 1);
-    if (written < 0)
+    if (Transport__Tx(&aSession->transport, &body, 1) < 0 ||
+        Transport__TxRest(&aSession->transport, &query.tx) < 0)
     {
         query.write_failed = true;
         query.write_error = errno;
         return;
     }
-    query.frame_written = std::min(static_cast<size_t>(written), query.frame_size);
-    _T_note(aSession, kEXCHANGE_NOTE_TX, query.frame, query.frame_size);
+    _T_note(aSession, kEXCHANGE_NOTE_TX, query.tx.frame, query.tx.size);
 }
 
 void _T_take_message(exchange_session* aSession, const uint8_t* aData, uint8_t aSize)
@@ -139,6 +134,20 @@ void _T_take_message(exchange_session* aSession, const uint8_t* aData, uint8_t a
     }
 }
 
+// Whether the value read back is the value written, as the session judges it.
+bool _T_read_back_good(exchange_session* aSession)
+{
+    query_state& query = aSession->query;
+    if (!aSession->config.exact_readback)
+        return UatAction4__AssertReplySetGetParamMsg2(&query.reply, sizeof query.reply,
+                                                      &query.action);
+    const uat4_param& param = query.action.param;
+    const uint32_t written = param.value_type == kUAT4_VALUE_F32
+                                 ? Uat4__F32ToBits(param.value_f32)
+                                 : static_cast<uint32_t>(param.value_i32);
+    return Uat4__GetU32le(query.reply.reply_param_value) == written;
+}
+
 void _T_accept(exchange_session* aSession)
 {
     query_state& query = aSession->query;
@@ -148,8 +157,7 @@ void _T_accept(exchange_session* aSession)
     outcome->value_bits = Uat4__GetU32le(query.reply.reply_param_value);
     const bool readBack = query.action.type == kUAT4_ACTION_SET_GET_PARAM;
     const bool good =
-        readBack ? UatAction4__AssertReplySetGetParamMsg2(&query.reply, sizeof query.reply,
-                                                          &query.action)
+        readBack ? _T_read_back_good(aSession)
                  : UatAction4__AssertReplyMsg2(&query.reply, sizeof query.reply, &query.action);
     if (outcome->result != 0)
         _T_finish(aSession, kEXCHANGE_REFUSED);
@@ -249,13 +257,16 @@ bool _T_stopped(exchange_session* aSession)
 // The rest of a frame the line did not take at once, as fast as it drains.
 void _T_write_rest(exchange_session* aSession)
 {
-    query_state& query = aSession->query;
-    const ssize_t written = write(_T_link(aSession), query.frame + query.frame_written,
-                                  query.frame_size - query.frame_written);
-    if (written > 0)
-        query.frame_written += static_cast<size_t>(written);
-    else if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    if (Transport__TxRest(&aSession->transport, &aSession->query.tx) < 0)
         _T_finish(aSession, kEXCHANGE_WRITE_ERROR, errno);
+}
+
+// One wait of the line for aEvents, at most aWaitMs.
+int _T_wait(exchange_session* aSession, short aEvents, int64_t aWaitMs, short* aRevents)
+{
+    const timespec wait{static_cast<time_t>(aWaitMs / 1000), (aWaitMs % 1000) * 1000000L};
+    return Transport__Wait(&aSession->transport, aEvents, &wait, aSession->config.wait_mask,
+                           aRevents);
 }
 
 void _T_read(exchange_session* aSession, int aReady, short aEvents)
@@ -284,13 +295,12 @@ void _T_read(exchange_session* aSession, int aReady, short aEvents)
 void _T_wait_once(exchange_session* aSession, int64_t aDeadlineUs)
 {
     query_state& query = aSession->query;
-    const bool writing = query.sent && query.frame_written < query.frame_size;
+    const bool writing = query.sent && query.tx.written < query.tx.size;
     const int64_t remainingMs = (aDeadlineUs - _T_now_us() + 999) / 1000;
     const int toutMs = aSession->config.tout_ms;
     const int waitMs = static_cast<int>(writing ? remainingMs : std::min<int64_t>(toutMs, remainingMs));
-    const timespec wait{waitMs / 1000, (waitMs % 1000) * 1000000L};
-    pollfd link{_T_link(aSession), static_cast<short>(writing ? POLLOUT : POLLIN), 0};
-    const int ready = ppoll(&link, 1, &wait, aSession->config.wait_mask);
+    short revents = 0;
+    const int ready = _T_wait(aSession, writing ? POLLOUT : POLLIN, waitMs, &revents);
     if (ready < 0)
     {
         if (errno != EINTR)
@@ -299,12 +309,12 @@ void _T_wait_once(exchange_session* aSession, int64_t aDeadlineUs)
     }
     if (ready == 0 && (writing || waitMs < toutMs))
         return; // the deadline, not the line, ended this wait
-    if (writing && (link.revents & POLLOUT) != 0)
+    if (writing && (revents & POLLOUT) != 0)
         _T_write_rest(aSession);
     else if (writing)
         _T_finish(aSession, kEXCHANGE_WRITE_ERROR, EIO);
     else
-        _T_read(aSession, ready, link.revents);
+        _T_read(aSession, ready, revents);
 }
 
 void _T_begin_query(exchange_session* aSession, const uat4_action_t* aQuery,
@@ -317,8 +327,6 @@ void _T_begin_query(exchange_session* aSession, const uat4_action_t* aQuery,
     query_state& query = aSession->query;
     query.action = *aQuery;
     UatAction4__EncodeQueryBatch(&query.batch, &query.action);
-    query.frame_size =
-        Block485__EncodeFrame(query.frame, sizeof query.frame, &query.batch, sizeof query.batch);
     aSession->query_active = true;
 }
 
@@ -355,13 +363,12 @@ void _T_keep_if_broken(exchange_session* aSession)
 void _T_await_input(exchange_session* aSession, int64_t aDeadlineUs)
 {
     const int64_t remainingMs = (aDeadlineUs - _T_now_us() + 999) / 1000;
-    const timespec wait{static_cast<time_t>(remainingMs / 1000), (remainingMs % 1000) * 1000000L};
-    pollfd link{_T_link(aSession), POLLIN, 0};
-    const int ready = ppoll(&link, 1, &wait, aSession->config.wait_mask);
+    short revents = 0;
+    const int ready = _T_wait(aSession, POLLIN, remainingMs, &revents);
     if (ready < 0 && errno != EINTR)
         _T_finish(aSession, kEXCHANGE_POLL_ERROR, errno);
     else if (ready > 0)
-        _T_read(aSession, ready, link.revents);
+        _T_read(aSession, ready, revents);
 }
 
 exchange_open_status _T_open_status(int aTransportCode)
@@ -444,13 +451,12 @@ void Exchange__Listen(exchange_session* aSession, int aWaitMs, exchange_outcome*
     while (!aSession->query.done && !_T_stopped(aSession))
     {
         const int64_t waitMs = std::max<int64_t>(0, (deadlineUs - _T_now_us() + 999) / 1000);
-        const timespec wait{static_cast<time_t>(waitMs / 1000), (waitMs % 1000) * 1000000L};
-        pollfd link{_T_link(aSession), POLLIN, 0};
-        const int ready = ppoll(&link, 1, &wait, aSession->config.wait_mask);
+        short revents = 0;
+        const int ready = _T_wait(aSession, POLLIN, waitMs, &revents);
         if (ready < 0 && errno != EINTR)
             _T_finish(aSession, kEXCHANGE_POLL_ERROR, errno);
         else if (ready >= 0)
-            _T_read(aSession, ready, link.revents);
+            _T_read(aSession, ready, revents);
         if (ready > 0 && !aSession->query.done)
             _T_finish(aSession, kEXCHANGE_RECEIVED);
     }

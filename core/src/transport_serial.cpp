@@ -209,6 +209,19 @@ int ComTransport__Close(void* aSelf)
     return 0;
 }
 
+bool ComTransport__InitArgs(com_transport_args* aArgs, const char* aPath,
+                            const serial_rs485_args* aRs485)
+{
+    const size_t size = std::strlen(aPath);
+    if (size > kCOM_ENDPOINT_PATH_MAX)
+        return false;
+    *aArgs = com_transport_args{};
+    std::memcpy(aArgs->endpoint_path, aPath, size);
+    if (aRs485 != nullptr)
+        aArgs->rs485 = *aRs485;
+    return true;
+}
+
 int ComTransport__GetLinkHandle(void* aSelf)
 {
     return static_cast<com_transport*>(aSelf)->dev_fd;

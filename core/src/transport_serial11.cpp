@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include "crc16.h"
@@ -25,6 +26,9 @@ struct self_t
 {
     void* transport_com;
     block_decoder11_t decoder485;
+    uint8_t tx_frame[kFRAME485_MAX_SIZE]; // the frame last sent
+    size_t tx_size;
+    size_t tx_written;
 };
 
 void _T_store_be16(uint8_t* aField, uint16_t aValue)
@@ -69,6 +73,19 @@ const block_decoder11_t* _T_get_decoder(void* aSelf)
     return &static_cast<self_t*>(aSelf)->decoder485;
 }
 
+// Writes what the line takes of the rest of the frame. A descriptor opened non-blocking may take
+// part of it, or none of it, for now: what is left is written once the line drains.
+ssize_t _T_write_frame(self_t* aSelf)
+{
+    const ssize_t written = write(_T_get_link_handle(aSelf), aSelf->tx_frame + aSelf->tx_written,
+                                  aSelf->tx_size - aSelf->tx_written);
+    if (written > 0)
+        aSelf->tx_written += static_cast<size_t>(written);
+    if (written == -1 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return 0;
+    return written;
+}
+
 int _T_tx_block485(void* aSelf, struct iovec* aBufferList, int aBufferCount)
 {
     // The body checksum covers one Crc16__Update2 call: one buffer of at most 255 bytes.
@@ -83,22 +100,26 @@ int _T_tx_block485(void* aSelf, struct iovec* aBufferList, int aBufferCount)
                   kBODY485_MAX_SIZE);
         return -1;
     }
-    block485_frame_parts parts;
-    struct iovec pieces[3];
-    const size_t expected = Block485__EncodeFramePieces(
-        &parts, aBufferList->iov_base, static_cast<uint8_t>(aBufferList->iov_len), pieces);
-    ssize_t written = writev(_T_get_link_handle(aSelf), pieces, 3);
-    // A descriptor opened non-blocking may take part of the frame, or none of it, for now: the
-    // caller writes the rest once the line drains.
-    if (written == -1 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        written = 0;
+    self_t* self = static_cast<self_t*>(aSelf);
+    self->tx_size =
+        Block485__EncodeFrame(self->tx_frame, sizeof self->tx_frame, aBufferList->iov_base,
+                              static_cast<uint8_t>(aBufferList->iov_len));
+    self->tx_written = 0;
+    const ssize_t written = _T_write_frame(self);
     if (written == -1)
         LOG_WRITE(1, "fail: writev (%s)", std::strerror(errno));
-    else if (static_cast<size_t>(written) < expected)
-        LOG_WRITE(4, "data: writev (actual:%zu, expected:%zu)", static_cast<size_t>(written),
-                  expected);
+    else if (self->tx_written < self->tx_size)
+        LOG_WRITE(4, "data: writev (actual:%zu, expected:%zu)", self->tx_written, self->tx_size);
     LOG_WRITE(4, "done");
     return static_cast<int>(written);
+}
+
+int _T_tx_rest_block485(void* aSelf, transport_tx_progress* aProgress)
+{
+    self_t* self = static_cast<self_t*>(aSelf);
+    const ssize_t written = self->tx_written < self->tx_size ? _T_write_frame(self) : 0;
+    *aProgress = transport_tx_progress{self->tx_frame, self->tx_size, self->tx_written};
+    return written < 0 ? -1 : 0;
 }
 
 int _T_rx_block485(void* aSelf)
@@ -200,6 +221,20 @@ int Transport__Rx(transport_t* aHandle)
     return aHandle->vtable.rx(aHandle->self);
 }
 
+int Transport__TxRest(transport_t* aHandle, transport_tx_progress* aProgress)
+{
+    return aHandle->vtable.tx_rest(aHandle->self, aProgress);
+}
+
+int Transport__Wait(transport_t* aHandle, short aEvents, const timespec* aWait,
+                    const sigset_t* aMask, short* aRevents)
+{
+    pollfd link{Transport__GetLinkHandle(aHandle), aEvents, 0};
+    const int ready = ppoll(&link, 1, aWait, aMask);
+    *aRevents = link.revents;
+    return ready;
+}
+
 int Transport__InitCom(transport_t* aHandle, const com_transport_args* aComArgs,
                        transport_handler_fn aHandler, void* aHandlerArg)
 {
@@ -224,8 +259,15 @@ int Transport__InitCom(transport_t* aHandle, const com_transport_args* aComArgs,
         return -1;
     }
     aHandle->self = self;
-    aHandle->vtable = {_T_destoy, _T_open, _T_close, _T_rx_block485, _T_tx_block485,
-                       _T_get_link_handle, _T_get_reconnect_args, _T_get_decoder};
+    aHandle->vtable = {_T_destoy,
+                       _T_open,
+                       _T_close,
+                       _T_rx_block485,
+                       _T_tx_block485,
+                       _T_get_link_handle,
+                       _T_get_reconnect_args,
+                       _T_get_decoder,
+                       _T_tx_rest_block485};
     LOG_WRITE(4, "done");
     return 0;
 }

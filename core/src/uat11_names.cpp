@@ -9,7 +9,6 @@ namespace
 {
 
 constexpr size_t kNEAREST_MAX_LENGTH = 64;
-constexpr uint16_t kPOWER_MODE_ARRAY = 104;
 
 // clang-format off
 constexpr uat11_name kNAMES[] = {
@@ -19,7 +18,7 @@ constexpr uat11_name kNAMES[] = {
     {"param_xy",           kUAT11_GROUP_CONFIG, 53,  kUAT11_KIND_PARAM, kUAT4_VALUE_F32},
     {"param_xz",           kUAT11_GROUP_CONFIG, 54,  kUAT11_KIND_PARAM, kUAT4_VALUE_F32},
     {"param_yz",           kUAT11_GROUP_CONFIG, 55,  kUAT11_KIND_PARAM, kUAT4_VALUE_F32},
-    {"power_mode",         kUAT11_GROUP_CONFIG, kPOWER_MODE_ARRAY, kUAT11_KIND_PARAM, kUAT4_VALUE_I32},
+    {"power_mode",         kUAT11_GROUP_CONFIG, kUAT11_POWER_MODE_ARRAY, kUAT11_KIND_PARAM, kUAT4_VALUE_I32},
     {"speed_limit_enable", kUAT11_GROUP_CONFIG, 450, kUAT11_KIND_PARAM, kUAT4_VALUE_I32},
     {"speed_limit_1_min",  kUAT11_GROUP_CONFIG, 451, kUAT11_KIND_PARAM, kUAT4_VALUE_F32},
     {"speed_limit_1_max",  kUAT11_GROUP_CONFIG, 452, kUAT11_KIND_PARAM, kUAT4_VALUE_F32},
@@ -111,6 +110,32 @@ const uat11_name* Uat11Names__FindId(uint16_t aGroup, uint16_t aArray)
             return &entry;
     }
     return nullptr;
+}
+
+bool Uat11Names__ParseId(const char* aText, size_t aSize, uint16_t* aGroup, uint16_t* aArray)
+{
+    uint32_t numbers[2] = {0, 0};
+    size_t digits[2] = {0, 0};
+    size_t part = 0;
+    for (size_t i = 0; i < aSize; ++i)
+    {
+        const char c = aText[i];
+        if (c == '/' && part == 0)
+        {
+            part = 1;
+            continue;
+        }
+        const bool digit = c >= '0' && c <= '9';
+        numbers[part] = numbers[part] * 10 + (digit ? static_cast<uint32_t>(c - '0') : 0);
+        if (!digit || numbers[part] > UINT16_MAX)
+            return false;
+        ++digits[part];
+    }
+    if (part == 0 || digits[0] == 0 || digits[1] == 0)
+        return false;
+    *aGroup = static_cast<uint16_t>(numbers[0]);
+    *aArray = static_cast<uint16_t>(numbers[1]);
+    return true;
 }
 
 const uat11_name* Uat11Names__Nearest(const char* aName)

@@ -3,12 +3,17 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "number_text.hpp"
+
 namespace Orvo
 {
 namespace Support
 {
 
-bool TextDecodeTout(const char* aText, int* aToutMs)
+namespace
+{
+
+bool _T_lenient(const char* aText, int* aToutMs)
 {
     const char* sign = aText;
     while (std::isspace(static_cast<unsigned char>(*sign)))
@@ -18,6 +23,23 @@ bool TextDecodeTout(const char* aText, int* aToutMs)
         return false;
     *aToutMs = static_cast<int>(value);
     return true;
+}
+
+bool _T_strict(const char* aText, int* aToutMs)
+{
+    long long value = 0;
+    if (!TextToInteger(aText, 1, kTOUT_MAX_MS, &value))
+        return false;
+    *aToutMs = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+bool TextDecodeTout(const char* aText, tout_reading_t aReading, int* aToutMs)
+{
+    return aReading == tout_reading_t::kSTRICT ? _T_strict(aText, aToutMs)
+                                               : _T_lenient(aText, aToutMs);
 }
 
 } // namespace Support

@@ -440,7 +440,7 @@ TEST_F(serial_port_rs485, session_restores_the_state_after_failure_and_stop_sign
         SCOPED_TRACE(stop ? "stop signal" : "silent line");
         g_rs485_sets.clear();
         volatile sig_atomic_t stopSignal = stop ? SIGTERM : 0;
-        const exchange_config config{20, nullptr, nullptr, nullptr, nullptr, &stopSignal};
+        const exchange_config config{20, nullptr, nullptr, nullptr, nullptr, &stopSignal, false};
         com_transport_args args{};
         pty_.path().copy(args.endpoint_path, sizeof args.endpoint_path - 1);
         args.rs485 = {kSERIAL_RS485_RTS_AFTER_SEND, 1, 2};

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -211,6 +212,32 @@ TEST_F(transport, body_leaves_as_one_frame_byte_for_byte)
     EXPECT_EQ(tx(kREBOOT_BODY), 47);
     EXPECT_EQ(read_exactly(pty_.master(), 47), reboot_frame());
     EXPECT_TRUE(capture.has(4, "_T_tx_block485", "done"));
+}
+
+// Output stopped as by flow control: nothing leaves, the frame is kept, and Transport__TxRest
+// writes it once the line drains.
+TEST_F(transport, a_stalled_frame_is_finished_by_tx_rest)
+{
+    ASSERT_EQ(Transport__Open(&transport_), 0);
+    const int fd = Transport__GetLinkHandle(&transport_);
+    transport_tx_progress progress{};
+    ASSERT_EQ(Transport__TxRest(&transport_, &progress), 0);
+    EXPECT_EQ(progress.size, 0u) << "nothing sent yet";
+    ASSERT_EQ(tcflow(fd, TCOOFF), 0);
+    EXPECT_EQ(tx(kREBOOT_BODY), 0);
+    ASSERT_EQ(Transport__TxRest(&transport_, &progress), 0);
+    EXPECT_EQ(progress.written, 0u);
+    EXPECT_EQ(bytes_t(progress.frame, progress.frame + progress.size), reboot_frame());
+    short revents = 0;
+    const timespec now{0, 0};
+    EXPECT_EQ(Transport__Wait(&transport_, POLLOUT, &now, nullptr, &revents), 0);
+    ASSERT_EQ(tcflow(fd, TCOON), 0);
+    const timespec wait{kWAIT_MS / 1000, 0};
+    ASSERT_EQ(Transport__Wait(&transport_, POLLOUT, &wait, nullptr, &revents), 1);
+    EXPECT_NE(revents & POLLOUT, 0);
+    ASSERT_EQ(Transport__TxRest(&transport_, &progress), 0);
+    EXPECT_EQ(progress.written, progress.size);
+    EXPECT_EQ(read_exactly(pty_.master(), 47), reboot_frame());
 }
 
 TEST_F(transport, empty_body_leaves_as_fourteen_bytes)

@@ -401,6 +401,7 @@ TEST_F(ctl_commands, usage_errors_exit_64_before_the_line_is_opened)
         {"group above 32 bits", {"reset-flash", "0x100000000"}, 64, "usage", "GROUP '0x100000000' is not"},
         {"command of a parameter", {"command", "param_x", "1"}, 64, "usage", "param_x is not a command: use get or set"},
         {"command id not numbers", {"command", "1000/x", "1"}, 64, "usage", "'1000/x' is not a command name or GROUP/ID"},
+        {"command id with a blank", {"command", "1000/ 342", "1"}, 64, "usage", "'1000/ 342' is not a command name or GROUP/ID"},
         {"command without a value", {"command", "1000/344"}, 64, "usage", "command needs arguments"},
         {"reboot wait 0", {"reboot", "--reboot-wait", "0"}, 64, "usage", "--reboot-wait '0' is not a whole number from 1 to 600000"},
         {"reboot wait elsewhere", {"save", "--reboot-wait", "5"}, 64, "usage", "--reboot-wait is not an option of save"},
@@ -498,6 +499,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         {"refused", [](sim_options& o) { o.force_result = 3; }, {"get", "param_x"}, 76, "refused", "the sensor refused to read param_x (result 3)"},
         {"write refused", [](sim_options& o) { o.refuse_set = 1; }, {"set", "param_x=2"}, 76, "refused", "the sensor refused param_x = 2 (result 8)"},
         {"read-back differs", [](sim_options& o) { o.refuse_set = 1; o.refuse_set_result = 0; }, {"set", "param_x=2"}, 76, "readback", "param_x read back 0.25 after writing 2"},
+        {"read-back of 0 for -0", [](sim_options& o) { o.refuse_set = 1; o.refuse_set_result = 0; }, {"set", "speed_limit_1_min=-0"}, 76, "readback", "speed_limit_1_min read back 0 after writing -0"},
     };
     // clang-format on
     for (const failure_case& entry : cases)

@@ -20,6 +20,7 @@
 
 #include "block_decoder11.h"
 #include "block_frame.hpp"
+#include "time_allowance.hpp"
 #include "timeu64.h"
 #include "uat4/uat4.h"
 
@@ -139,7 +140,8 @@ class sim_client
         while (done < aBytes.size())
         {
             pollfd entry{fd_, POLLOUT, 0};
-            ASSERT_EQ(poll(&entry, 1, 5000), 1) << "the line stopped taking bytes";
+            ASSERT_EQ(poll(&entry, 1, static_cast<int>(vesk11_test::within_ms(5000))), 1)
+                << "the line stopped taking bytes";
             ssize_t n = write(fd_, aBytes.data() + done, aBytes.size() - done);
             ASSERT_TRUE(n > 0 || (n < 0 && errno == EAGAIN)) << strerror(errno);
             done += n > 0 ? static_cast<size_t>(n) : 0;
@@ -184,17 +186,22 @@ class sim_client
     {
         return read_until([&] { return reply_index(aFrom) >= 0; }, aTimeoutMs);
     }
-    // Sends the action and returns the reply that follows it; fails the test if none comes.
+    // Sends the action and returns the reply that answers it, passing over replies about other
+    // parameters (to earlier queries still under way); fails the test if none comes.
     rx_reply exchange(const uat4_action_t& aAction, int aTimeoutMs = 5000)
     {
         size_t from = blocks.size();
         send_action(aAction);
-        if (!wait_reply(from, aTimeoutMs))
+        while (wait_reply(from, aTimeoutMs))
         {
-            ADD_FAILURE() << "no reply";
-            return rx_reply{};
+            const size_t at = static_cast<size_t>(reply_index(from));
+            const rx_reply reply = parse_reply(blocks[at]);
+            if (reply.group == aAction.param.group && reply.array == aAction.param.array)
+                return reply;
+            from = at + 1;
         }
-        return parse_reply(blocks[static_cast<size_t>(reply_index(from))]);
+        ADD_FAILURE() << "no reply";
+        return rx_reply{};
     }
 
     std::vector<rx_block> blocks;

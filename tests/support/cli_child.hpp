@@ -26,6 +26,7 @@
 #include "log_capture.hpp"
 #include "pty_pair.hpp"
 #include "sensor_sim.hpp"
+#include "time_allowance.hpp"
 
 namespace vesk11_test
 {
@@ -38,28 +39,6 @@ struct cli_result
     std::vector<log_record> log;
     long elapsed_ms = 0;
 };
-
-// The words of VESK11_TEST_WRAPPER, blank-separated; none when it is unset or empty.
-inline std::vector<std::string> wrapper_words()
-{
-    std::vector<std::string> words;
-    std::istringstream text(getenv("VESK11_TEST_WRAPPER") ? getenv("VESK11_TEST_WRAPPER") : "");
-    for (std::string word; text >> word;)
-        words.push_back(word);
-    return words;
-}
-
-// What a wrapped run may take longer: start-up and a slowed-down tool.
-inline long wrapper_allowance_ms()
-{
-    return wrapper_words().empty() ? 0 : 20000;
-}
-
-// An upper time limit of a run, widened under a wrapper.
-inline long within_ms(long aNativeMs)
-{
-    return aNativeMs + wrapper_allowance_ms();
-}
 
 inline std::string temp_file()
 {

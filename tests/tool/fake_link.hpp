@@ -100,7 +100,8 @@ class fake_link
         if (!BlockDecoder11__Init(&self->decoder_, aHandler, aHandlerArg))
             return -1;
         aHandle->self = self;
-        aHandle->vtable = {destroy, open, close_link, rx, tx, link_handle, reconnect_args, nullptr};
+        aHandle->vtable = {destroy,     open,           close_link, rx,     tx,
+                           link_handle, reconnect_args, nullptr,    tx_rest};
         return 0;
     }
     static void destroy(void* aSelf)
@@ -147,6 +148,13 @@ class fake_link
         if (self->echo_)
             self->reads_.push_front({frame, 0});
         return static_cast<int>(frame.size());
+    }
+    // The whole frame went out at once.
+    static int tx_rest(void* aSelf, transport_tx_progress* aProgress)
+    {
+        const std::vector<uint8_t>& frame = static_cast<fake_link*>(aSelf)->sent_.back();
+        *aProgress = transport_tx_progress{frame.data(), frame.size(), frame.size()};
+        return 0;
     }
     static int link_handle(void* aSelf) { return static_cast<fake_link*>(aSelf)->poll_fd_; }
     static void reconnect_args(uint32_t* /*aMinTout*/, uint32_t* /*aMaxTout*/,

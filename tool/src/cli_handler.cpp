@@ -30,9 +30,6 @@ const char* const kPARAM_ID = "--id";
 const char* const kPARAM_VALUE = "--value";
 constexpr unsigned long long kPARAM_U16_MAX = 0xFFFF;
 constexpr unsigned long long kPARAM_I32_MAX = 0x7FFFFFFF;
-// The configuration commands act on every parameter group.
-constexpr uint32_t kALL_PARAM_GROUPS = 0xFFFFFFFF;
-constexpr uint16_t kLOW_POWER_PARAM_ARRAY = 104;
 
 // The single value given for aName; logs under the decoder's name aFunc and throws otherwise.
 const std::string& _T_single_value(const cli_params_t& aParams, const char* aName,
@@ -215,21 +212,21 @@ cli_response _T_reboot(const cli_request& aRequest, const service_pack& aService
 cli_response _T_reset_ram_conf(const cli_request& aRequest, const service_pack& aServicePack)
 {
     _T_assert_word(aRequest, "reset-ram-conf");
-    aServicePack.uat4_->resetRamConf(kALL_PARAM_GROUPS);
+    aServicePack.uat4_->resetRamConf(kUAT11_ALL_GROUPS);
     return _T_done();
 }
 
 cli_response _T_reset_flash_conf(const cli_request& aRequest, const service_pack& aServicePack)
 {
     _T_assert_word(aRequest, "reset-flash-conf");
-    aServicePack.uat4_->resetFlashConf(kALL_PARAM_GROUPS);
+    aServicePack.uat4_->resetFlashConf(kUAT11_ALL_GROUPS);
     return _T_done();
 }
 
 cli_response _T_update_flash_conf(const cli_request& aRequest, const service_pack& aServicePack)
 {
     _T_assert_word(aRequest, "update-flash-conf");
-    aServicePack.uat4_->updateFlashConf(kALL_PARAM_GROUPS);
+    aServicePack.uat4_->updateFlashConf(kUAT11_ALL_GROUPS);
     return _T_done();
 }
 
@@ -244,8 +241,9 @@ cli_response _T_low_power(const cli_request& aRequest, const service_pack& aServ
         LOG_WRITE(1, "fail: invalid params");
         throw not_found_error();
     }
-    const int32_t lowPowerParamDataI = mode == "on" ? 0 : 1;
-    aServicePack.uat4_->setParamI32(kUAT11_GROUP_CONFIG, kLOW_POWER_PARAM_ARRAY,
+    const int32_t lowPowerParamDataI =
+        mode == "on" ? kUAT11_POWER_MODE_LOW : kUAT11_POWER_MODE_FULL;
+    aServicePack.uat4_->setParamI32(kUAT11_GROUP_CONFIG, kUAT11_POWER_MODE_ARRAY,
                                     lowPowerParamDataI);
     return _T_done();
 }

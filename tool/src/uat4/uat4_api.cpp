@@ -13,10 +13,11 @@
 #include "daemon_lines.hpp"
 #include "exceptions.hpp"
 #include "exchange.h"
-#include "hex_format.hpp"
+#include "exchange_log.h"
 #include "log.h"
 #include "signal_guard.hpp"
 #include "tout_text.hpp"
+#include "transport_serial.h"
 #include "transport_serial_types11.h"
 #include "uat11.h"
 #include "uat4/api_seam.hpp"
@@ -34,9 +35,6 @@ namespace Uat4
 namespace
 {
 
-// Each byte takes two digits and a separator (the last one the terminating NUL).
-constexpr size_t kHEX_TEXT_SIZE = 3 * kFRAME485_MAX_SIZE;
-
 enum data_state_t
 {
     kDATA_STATE_INIT = 0,
@@ -52,15 +50,6 @@ enum data_event_t
     kDATA_EVENT_DATA_ABSENT = 0,
     kDATA_EVENT_STOP_REQUEST = 4
 };
-
-void _T_log_hex(const char* aFunc, int aLine, const char* aLabel, const uint8_t* aBytes,
-                size_t aSize)
-{
-    char text[kHEX_TEXT_SIZE];
-    TextFormatHex(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
-    LogWrite(__FILE__, static_cast<unsigned long long>(aLine), aFunc, 4, "data: %s <%s>", aLabel,
-             text);
-}
 
 class api : public api_like
 {
@@ -96,10 +85,6 @@ class api : public api_like
     bool enter(const std::string& aSensorEndpoint, const exchange_config& aConfig);
     void leave();
 
-    static void handleNote(void* aUserData, const exchange_note* aNote);
-    static void sendBatch(const exchange_note& aNote);
-    static void acceptReply(const exchange_note& aNote);
-    static void endBlock(const exchange_note& aNote);
     static void printReply(const exchange_outcome& aOutcome);
 
     std::string sensor_endpoint_;
@@ -205,12 +190,11 @@ void api::execAction(const uat4_action& aQuery)
 bool api::enter(const std::string& aSensorEndpoint, const exchange_config& aConfig)
 {
     com_transport_args args{};
-    if (aSensorEndpoint.size() >= sizeof args.endpoint_path)
+    if (!ComTransport__InitArgs(&args, aSensorEndpoint.c_str(), nullptr))
     {
         LOG_WRITE(1, "fail: endpoint-path is too long");
         return false;
     }
-    std::memcpy(args.endpoint_path, aSensorEndpoint.data(), aSensorEndpoint.size());
     switch (Exchange__Open(&session_, &args, init_transport_, &aConfig))
     {
     case kEXCHANGE_OPEN_INIT_FAILED:
@@ -246,9 +230,9 @@ void api::leave()
 void api::exec(const std::string& anEdnpoint, int aToutMs)
 {
     const signal_guard signals;
-    const exchange_config config{aToutMs,           handleDataBlock,
-                                 handleNote,        this,
-                                 signals.waitMask(), signal_guard::stopSignal()};
+    const exchange_config config{aToutMs, handleDataBlock,    ExchangeLog__Note,
+                                 this,    signals.waitMask(), signal_guard::stopSignal(),
+                                 false};
     if (!enter(anEdnpoint, config))
     {
         LOG_WRITE(1, "fail");
@@ -257,6 +241,7 @@ void api::exec(const std::string& anEdnpoint, int aToutMs)
     }
     exchange_outcome outcome{};
     Exchange__Query(session_, &query_, &outcome);
+    ExchangeLog__Outcome(&outcome, tout_ms_);
     switch (outcome.status)
     {
     case kEXCHANGE_ACCEPTED:
@@ -269,30 +254,13 @@ void api::exec(const std::string& anEdnpoint, int aToutMs)
     case kEXCHANGE_NO_INPUT:
     case kEXCHANGE_HUNG_UP:
         puts("fail: poll");
-        LOG_WRITE(1, "fail: no input within %d ms", tout_ms_);
         handleDataEvent(kDATA_EVENT_DATA_ABSENT);
         break;
     case kEXCHANGE_NO_REPLY:
-        LOG_WRITE(1, "fail: no reply within %d ms", outcome.deadline_ms);
-        handleDataEvent(kDATA_EVENT_DATA_ABSENT);
-        break;
     case kEXCHANGE_LINK_LOST:
-        LOG_WRITE(1, "fail: read data <connection lost>");
         handleDataEvent(kDATA_EVENT_DATA_ABSENT);
         break;
-    case kEXCHANGE_POLL_ERROR:
-        LOG_WRITE(1, "Error on poll(): %s", strerror(outcome.error));
-        break;
-    case kEXCHANGE_READ_ERROR:
-        LOG_WRITE(1, "fail: read data <%s>", strerror(outcome.error));
-        break;
-    case kEXCHANGE_WRITE_ERROR:
-        LOG_WRITE(1, "fail: send query <%s>", strerror(outcome.error));
-        break;
-    case kEXCHANGE_STOPPED:
-        LOG_WRITE(1, "fail: interrupted by signal %d", outcome.signal);
-        break;
-    case kEXCHANGE_RECEIVED: // only a listen ends so
+    default: // the failure was logged
         break;
     }
     handleDataEvent(kDATA_EVENT_STOP_REQUEST);
@@ -343,44 +311,6 @@ void api::handleDataEvent(data_event_t aDataEvent)
         stop_req_ = true;
 }
 
-void api::handleNote(void* /*aUserData*/, const exchange_note* aNote)
-{
-    switch (aNote->kind)
-    {
-    case kEXCHANGE_NOTE_TX:
-        sendBatch(*aNote);
-        break;
-    case kEXCHANGE_NOTE_RX:
-        acceptReply(*aNote);
-        break;
-    case kEXCHANGE_NOTE_ECHO:
-    case kEXCHANGE_NOTE_FOREIGN:
-        endBlock(*aNote);
-        break;
-    }
-}
-
-void api::sendBatch(const exchange_note& aNote)
-{
-    _T_log_hex(__func__, __LINE__, "tx", aNote.bytes, aNote.size);
-}
-
-void api::acceptReply(const exchange_note& aNote)
-{
-    _T_log_hex(__func__, __LINE__, "rx", aNote.bytes, aNote.size);
-}
-
-// A half-duplex adapter hands the tool's own frame back; with group 17017 (0x4279) its messages
-// even look like replies. A late reply to an earlier query names another parameter.
-void api::endBlock(const exchange_note& aNote)
-{
-    if (aNote.kind == kEXCHANGE_NOTE_ECHO)
-        LOG_WRITE(4, "data: echo of the query ignored");
-    else
-        LOG_WRITE(4, "data: reply for another parameter ignored (group:%u, array:%u)",
-                  static_cast<unsigned>(aNote.group), static_cast<unsigned>(aNote.array));
-}
-
 } // namespace
 
 api_sp_t Api__Create()
@@ -399,7 +329,7 @@ api_sp_t Api__Create()
         throw params_error();
     }
     int toutMs = 0;
-    if (!TextDecodeTout(toutText, &toutMs))
+    if (!TextDecodeTout(toutText, tout_reading_t::kLENIENT, &toutMs))
     {
         LOG_WRITE(1, "fail: VESK11_CLI_TOUT (value:%s)", toutText);
         throw params_error();

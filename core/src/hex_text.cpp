@@ -1,15 +1,10 @@
-#include "hex_format.hpp"
+#include "hex_text.h"
 
-namespace Orvo
-{
-namespace Support
-{
-
-void TextFormatHex(const uint8_t* aData, std::size_t aSize, char* aText)
+void HexText__Format(const uint8_t* aData, size_t aSize, char* aText)
 {
     static const char kDIGITS[] = "0123456789abcdef";
     char* out = aText;
-    for (std::size_t i = 0; i < aSize; ++i)
+    for (size_t i = 0; i < aSize; ++i)
     {
         if (i != 0)
             *out++ = ' ';
@@ -18,6 +13,3 @@ void TextFormatHex(const uint8_t* aData, std::size_t aSize, char* aText)
     }
     *out = '\0';
 }
-
-} // namespace Support
-} // namespace Orvo

@@ -1,8 +1,8 @@
 // A scripted sensor: the test itself plays the far end of a fresh pseudo-terminal, writing the
 // line's bytes with the timing it needs and reading what the tool sends. For what the simulated
 // sensor cannot do: oversized headers, floods, echoes, a line that vanishes mid-block.
-#ifndef VESK11_TESTS_TOOL_PTY_PEER_HPP
-#define VESK11_TESTS_TOOL_PTY_PEER_HPP
+#ifndef VESK11_TESTS_SUPPORT_PTY_PEER_HPP
+#define VESK11_TESTS_SUPPORT_PTY_PEER_HPP
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-// The exchange over a scripted link: the ends of a line that a pty shows only by chance (a
-// hang-up or error without input, EIO, end of input), a reply arriving one byte per read, and an
-// adapter echoing the query back.
+// vesk11-cli's sensor API and the exchange under it over a scripted link: the ends of a line that
+// a pty shows only by chance (a hang-up or error without input, EIO, end of input), a reply
+// arriving one byte per read, and an adapter echoing the query back.
 #include <functional>
 #include <string>
 #include <vector>
@@ -53,7 +53,7 @@ std::vector<link_read> _T_byte_reads(const bytes_t& aBytes)
     return reads;
 }
 
-TEST(exchange_link, line_ends_fail_the_exchange_and_release_the_link)
+TEST(uat4_link, line_ends_fail_the_exchange_and_release_the_link)
 {
     struct end_case
     {
@@ -94,7 +94,7 @@ TEST(exchange_link, line_ends_fail_the_exchange_and_release_the_link)
     }
 }
 
-TEST(exchange_link, reply_one_byte_per_read_is_found)
+TEST(uat4_link, reply_one_byte_per_read_is_found)
 {
     bytes_t stream = vesk11_test::status_block();
     const bytes_t reply = vesk11_test::reply_block(0, 7);
@@ -112,7 +112,7 @@ TEST(exchange_link, reply_one_byte_per_read_is_found)
 }
 
 // Group 17017 is 0x4279: every message of the echoed query begins with the reply's 0x79 0x42.
-TEST(exchange_link, echoed_query_is_never_the_reply)
+TEST(uat4_link, echoed_query_is_never_the_reply)
 {
     const bytes_t status = vesk11_test::status_block();
     struct echo_case
@@ -165,7 +165,7 @@ struct judged_case
 
 // A reply counts only when it answers this query: a late answer about another parameter is
 // passed over, and a set-and-read-back must read back what was written.
-TEST(exchange_link, replies_are_judged_against_the_query)
+TEST(uat4_link, replies_are_judged_against_the_query)
 {
     const auto get5 = [](auto& aApi) { aApi.getParamI32(2000, 5); };
     const auto set5 = [](auto& aApi) { aApi.setParamI32(2000, 5, 7); };
@@ -221,7 +221,7 @@ TEST(exchange_link, replies_are_judged_against_the_query)
 }
 
 // Every operation is an exchange of its own, even on the same API object.
-TEST(exchange_link, each_operation_on_one_object_talks_to_the_sensor)
+TEST(uat4_link, each_operation_on_one_object_talks_to_the_sensor)
 {
     const bytes_t status = vesk11_test::status_block();
     fake_link link(link_fd_t::kREADABLE, {{status, 0},

@@ -2,6 +2,7 @@
 // a late answer to an earlier query, a lost reply, a vanished device and a stop signal mid-session.
 #include <csignal>
 #include <cstring>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,11 +93,12 @@ TEST_F(exchange_session_sim, queries_in_a_row_each_get_their_own_reply)
 TEST(exchange_session, late_lost_and_vanished_replies_stay_with_their_query)
 {
     vesk11_test::pty_peer peer;
+    std::promise<void> firstEnded;
     std::thread sensor(
-        [&peer]
+        [&peer, ended = firstEnded.get_future()]
         {
-            peer.await_query(); // query 1: then silence, longer than one time-out, not two
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            peer.await_query(); // query 1: then silence until it has ended without input
+            ended.wait();
             peer.await_query();                    // query 2 goes out after this status block
             peer.send(vesk11_test::full_reply_block(0, 111, 2000, 50)); // late answer to query 1
             peer.send(vesk11_test::full_reply_block(0, 222, 2000, 51));
@@ -109,6 +111,7 @@ TEST(exchange_session, late_lost_and_vanished_replies_stay_with_their_query)
     {
         session link(peer.path(), 200);
         EXPECT_EQ(link.get(2000, 50).status, kEXCHANGE_NO_INPUT);
+        firstEnded.set_value();
         const exchange_outcome second = link.get(2000, 51);
         EXPECT_EQ(second.status, kEXCHANGE_ACCEPTED) << int{second.status};
         EXPECT_EQ(second.value_bits, 222u);
