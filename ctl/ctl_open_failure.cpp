@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include "daemon_lines.hpp"
 #include "device_holder.hpp"
 #include "serial_rs485.h"
 
@@ -63,6 +64,9 @@ ctl_error _T_no_access(const std::string& aDevice, int aError)
 
 std::string LockedMessage(const std::string& aDevice)
 {
+    const std::string held = DaemonHoldingHint(aDevice);
+    if (!held.empty())
+        return "cannot open " + aDevice + ": " + held;
     const device_holder holder = FindDeviceHolder(aDevice);
     std::string text = "cannot open " + aDevice + ": locked by another program";
     if (holder.pid == 0)

@@ -13,25 +13,6 @@ namespace Support
 {
 namespace Vesk11Sim
 {
-namespace
-{
-
-// A query block: three messages of the query ident with 8 data bytes each, and nothing else.
-bool _T_is_query_body(const block_record& aBlock)
-{
-    if (aBlock.total != kUAT4_BATCH_SIZE || aBlock.size != kUAT4_BATCH_SIZE)
-        return false;
-    size_t at = 0;
-    block_record_message message{};
-    while (BlockRecord__NextMessage(&aBlock, &at, &message))
-    {
-        if (message.ident != kUAT4_QUERY_IDENT || message.size != kUAT4_MSG_DATA_SIZE)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 query_reader::~query_reader()
 {
@@ -72,7 +53,8 @@ void query_reader::handleBlockEvent(void* aUserData, uint64_t /*aBlockTs*/, uint
 
 void query_reader::on_block_end()
 {
-    if (out_ == nullptr || !_T_is_query_body(block_))
+    if (out_ == nullptr || block_.total != block_.size ||
+        !UatAction4__IsQueryBatch(block_.bytes, block_.size))
         return;
     uat4_query_batch batch{};
     std::memcpy(&batch, block_.bytes, sizeof batch);

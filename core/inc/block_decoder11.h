@@ -41,6 +41,7 @@ typedef void (*block_decoder11_add_buffer_fn)(void* aSelf, const uint8_t* aBuffe
 typedef void (*block_decoder11_reset_fn)(void* aSelf);
 typedef size_t (*block_decoder11_copy_head_fn)(const void* aSelf, uint8_t* aOut, size_t aRoom);
 typedef uint64_t (*block_decoder11_discarded_fn)(const void* aSelf);
+typedef uint64_t (*block_decoder11_offset_fn)(const void* aSelf);
 
 struct block_decoder11_vtable_t
 {
@@ -49,6 +50,7 @@ struct block_decoder11_vtable_t
     block_decoder11_reset_fn reset;
     block_decoder11_copy_head_fn copy_head;
     block_decoder11_discarded_fn discarded;
+    block_decoder11_offset_fn offset;
 };
 
 // The handle: the operations and the state behind them. Use it through the functions below; a
@@ -87,6 +89,14 @@ size_t BlockDecoder11__CopyHead(const block_decoder11_t* aHandle, uint8_t* aOut,
 // being read are not counted yet; those dropped by BlockDecoder11__Reset never are. Not on an
 // empty handle.
 uint64_t BlockDecoder11__Discarded(const block_decoder11_t* aHandle);
+
+// During an event: the position in the stream just past the byte that completed it, counted in
+// bytes given to BlockDecoder11__AddBuffer since creation (a reset does not restart the count).
+// A frame's header ends at the offset of its kBLOCKDECODER11_STAT_INIT event, and its checksum at
+// the offset of its final event, also when the frame was found again inside a false header, so
+// the caller can take the frame's bytes as they came from its own copy of the stream. Elsewhere:
+// the bytes given so far. Not on an empty handle.
+uint64_t BlockDecoder11__Offset(const block_decoder11_t* aHandle);
 
 // Drops the partial frame, without an event, and every byte held for a new search; the decoder
 // hunts for the next start byte. Allowed from inside the handler; not on an empty handle.

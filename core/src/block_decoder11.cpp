@@ -74,6 +74,7 @@ struct self_t
     uint8_t hold_next;
     uint8_t hold_end;
     uint64_t discarded;
+    uint64_t fed; // fresh bytes taken from AddBuffer
 };
 
 self_t* _T_create(block_decoder11_handler_fn aHandler, void* aHandlerArg)
@@ -327,6 +328,7 @@ void _T_add_rx_buffer(void* aSelf, const uint8_t* aBufferData, size_t aBufferSiz
     {
         const bool fresh = self->hold_next == self->hold_end;
         const uint8_t byte = fresh ? aBufferData[taken++] : self->hold_data[self->hold_next++];
+        self->fed += fresh ? 1 : 0;
         self->curr_state = _T_next_state(self, byte);
         if (self->curr_state == kSTATE_HUNT)
             ++self->discarded;
@@ -342,6 +344,13 @@ void _T_add_rx_buffer(void* aSelf, const uint8_t* aBufferData, size_t aBufferSiz
 uint64_t _T_discarded(const void* aSelf)
 {
     return static_cast<const self_t*>(aSelf)->discarded;
+}
+
+// The bytes still held to process again were fed before the byte being processed.
+uint64_t _T_offset(const void* aSelf)
+{
+    const self_t* self = static_cast<const self_t*>(aSelf);
+    return self->fed - static_cast<uint8_t>(self->hold_end - self->hold_next);
 }
 
 } // namespace
@@ -363,6 +372,7 @@ bool BlockDecoder11__Init(block_decoder11_t* aHandle, block_decoder11_handler_fn
     aHandle->vtable.reset = _T_restart;
     aHandle->vtable.copy_head = _T_copy_head;
     aHandle->vtable.discarded = _T_discarded;
+    aHandle->vtable.offset = _T_offset;
     LOG_WRITE(4, "done");
     return true;
 }
@@ -389,6 +399,11 @@ size_t BlockDecoder11__CopyHead(const block_decoder11_t* aHandle, uint8_t* aOut,
 uint64_t BlockDecoder11__Discarded(const block_decoder11_t* aHandle)
 {
     return aHandle->vtable.discarded(aHandle->self);
+}
+
+uint64_t BlockDecoder11__Offset(const block_decoder11_t* aHandle)
+{
+    return aHandle->vtable.offset(aHandle->self);
 }
 
 void BlockDecoder11__Reset(block_decoder11_t* aHandle)

@@ -10,14 +10,13 @@
 #include <poll.h>
 
 #include "block_record.h"
+#include "send_window.h"
 
 namespace
 {
 
 constexpr int kDEADLINE_TOUTS = 10;
 constexpr int kDEADLINE_MIN_MS = 1000;
-// How long after the end of an intact block the line counts as free for the next query.
-constexpr int64_t kSEND_WINDOW_US = 2000;
 
 // What one query has seen so far; made anew for every query.
 struct query_state
@@ -65,9 +64,7 @@ namespace
 
 int64_t _T_now_us()
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    return SendWindow__NowUs();
 }
 
 void _T_note(exchange_session* aSession, exchange_note_kind aKind, const uint8_t* aBytes,
@@ -336,10 +333,8 @@ void _T_begin_query(exchange_session* aSession, const uat4_action_t* aQuery,
 // The block that carried the previous reply ended a moment ago and nothing followed it yet.
 bool _T_window_still_open(exchange_session* aSession)
 {
-    if (!aSession->window_open || _T_now_us() - aSession->window_us > kSEND_WINDOW_US)
-        return false;
-    pollfd link{_T_link(aSession), POLLIN, 0};
-    return poll(&link, 1, 0) == 0;
+    return aSession->window_open &&
+           SendWindow__StillOpen(aSession->window_us, _T_now_us(), _T_link(aSession));
 }
 
 // After a line failure every later call ends the same way at once.

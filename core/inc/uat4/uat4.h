@@ -4,6 +4,7 @@
 #ifndef VESK11_CORE_UAT4_UAT4_H
 #define VESK11_CORE_UAT4_UAT4_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "uat4/types.h"
@@ -77,6 +78,18 @@ void UatAction4__EncodeQueryBatch(uat4_query_batch* aBatch, const uat4_action_t*
 // Returns the batch checksum over the 6 header data bytes before batch_crc16 and the data of
 // msg1 and msg2; the batch is only read.
 uint16_t UatAction4__BatchCrc16(const uat4_query_batch* aBatch);
+
+// Whether the aSize bytes at aBody, a block body message by message (ident high byte first, size,
+// data), are one query batch: exactly three messages of the query ident with 8 data bytes each,
+// nothing else. The batch checksum is not examined.
+bool UatAction4__IsQueryBatch(const void* aBody, size_t aSize);
+
+// Whether they are a query batch whose batch checksum is right: one query as a sensor takes it.
+bool UatAction4__IsWellFormedQueryBatch(const void* aBody, size_t aSize);
+
+// Whether the aSize bytes at aBody, a block body message by message, carry a reply: a message
+// with 8 data bytes whose udt_index is kUAT4_REPLY_UDT_INDEX (the one with result and value).
+bool UatAction4__IsReplyBatch(const void* aBody, size_t aSize);
 
 // Whether a reply message 1 (group, array) or 3 (dimensions) of aMsgSize data bytes is about the
 // query's parameter. False for a size other than 8. Log nothing: a reply for another parameter

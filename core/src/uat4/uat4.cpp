@@ -195,6 +195,42 @@ uint16_t UatAction4__BatchCrc16(const uat4_query_batch* aBatch)
     return Crc16__Update2(&aBatch->msg2.data, sizeof aBatch->msg2.data, crc);
 }
 
+bool UatAction4__IsQueryBatch(const void* aBody, size_t aSize)
+{
+    if (aSize != kUAT4_BATCH_SIZE)
+        return false;
+    const uint8_t* body = static_cast<const uint8_t*>(aBody);
+    for (size_t at = 0; at < kUAT4_BATCH_SIZE; at += kUAT4_MSG_SIZE)
+    {
+        const uint8_t* msg = body + at;
+        if ((msg[0] << 8 | msg[1]) != kUAT4_QUERY_IDENT || msg[2] != kUAT4_MSG_DATA_SIZE)
+            return false;
+    }
+    return true;
+}
+
+bool UatAction4__IsWellFormedQueryBatch(const void* aBody, size_t aSize)
+{
+    if (!UatAction4__IsQueryBatch(aBody, aSize))
+        return false;
+    uat4_query_batch batch;
+    std::memcpy(&batch, aBody, sizeof batch);
+    return UatAction4__BatchCrc16(&batch) == Uat4__GetU16le(batch.header.data.batch_crc16);
+}
+
+bool UatAction4__IsReplyBatch(const void* aBody, size_t aSize)
+{
+    const uint8_t* body = static_cast<const uint8_t*>(aBody);
+    for (size_t at = 0; at + 3 <= aSize; at += 3u + body[at + 2])
+    {
+        const uint8_t* msg = body + at;
+        if (msg[2] == kUAT4_MSG_DATA_SIZE && at + kUAT4_MSG_SIZE <= aSize &&
+            Uat4__GetU16le(msg + 3) == kUAT4_REPLY_UDT_INDEX)
+            return true;
+    }
+    return false;
+}
+
 bool UatAction4__DecodeReplyMsg2(const void* aMsgData, uint8_t aMsgSize, uat4_action_t* aQueryReply)
 {
     const uat4_reply_batch__reply_msg2__data* data =

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "daemon_lines.hpp"
 #include "exceptions.hpp"
 #include "exchange.h"
 #include "exchange_log.h"
@@ -204,8 +205,13 @@ bool api::enter(const std::string& aSensorEndpoint, const exchange_config& aConf
     case kEXCHANGE_OPEN_LOCKED:
     case kEXCHANGE_OPEN_NOT_SERIAL:
     case kEXCHANGE_OPEN_RS485_REFUSED: // never asked for here
+    {
         LOG_WRITE(1, "fail: Transport__Open");
+        const std::string held = DaemonHoldingHint(aSensorEndpoint);
+        if (!held.empty())
+            LOG_WRITE(1, "fail: %s %s", aSensorEndpoint.c_str(), held.c_str());
         return false;
+    }
     case kEXCHANGE_OPEN_DONE:
         break;
     }
