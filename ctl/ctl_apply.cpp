@@ -4,6 +4,7 @@
 
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
+#include "ctl_shared.hpp"
 #include "log.h"
 
 namespace Orvo
@@ -90,7 +91,7 @@ void _T_roll_back(sensor_link& aLink, apply_run& aRun, const ctl_error& aFailure
                   size_t aFailed)
 {
     std::vector<size_t> indexes(aRun.changed.rbegin(), aRun.changed.rend());
-    if (aFailure.kind() != "refused")
+    if (aFailure.kind() != error_kind::refused)
         indexes.insert(indexes.begin(), aFailed);
     sensor_link::resume();
     bool lineWorks = true;
@@ -135,7 +136,7 @@ std::string _T_rollback_text(const apply_run& aRun)
 {
     LOG_WRITE(1, "fail: apply (%zu changed, %zu rolled back)", aRun.changed.size(),
               aRun.restored.size());
-    throw ctl_error(aFailure.status(), aFailure.kind(), aFailure.message() + _T_rollback_text(aRun))
+    throw aFailure.withMessage(aFailure.message() + _T_rollback_text(aRun))
         .withReport(_T_report(aRun, aRun.changed, false));
 }
 
@@ -168,8 +169,7 @@ void _T_save(sensor_link& aLink, apply_run& aRun)
     }
     catch (const ctl_error& x)
     {
-        throw ctl_error(x.status(), x.kind(),
-                        x.message() + "; the changes are in the sensor's RAM, not saved")
+        throw x.withMessage(x.message() + "; the changes are in the sensor's RAM, not saved")
             .withReport(_T_report(aRun, aRun.changed, false));
     }
     aRun.saved = true;

@@ -81,54 +81,6 @@ const command_def kCOMMANDS[] = {
 };
 // clang-format on
 
-const char* const kOPTIONS_TEXT =
-    "Options (before or after the command):\n"
-    "  -d, --device PATH   serial device of the sensor (default: $VESK11_CLI_ENDPOINT)\n"
-    "  -t, --timeout MS    longest wait for the sensor, 1..60000 (default: $VESK11_CLI_TOUT,\n"
-    "                      else 200)\n"
-    "  -r, --retries N     send a query again up to N times when no reply comes, 0..10\n"
-    "                      (default 2)\n"
-    "      --json          one JSON object on standard output, failures included (monitor:\n"
-    "                      one per block, then the summary)\n"
-    "      --count N       monitor: end after N blocks\n"
-    "      --duration S    monitor: end after S seconds\n"
-    "      --hex           monitor: the raw frame of each block too\n"
-    "      --listen MS     scan: how long to listen on each device (default 500)\n"
-    "      --reboot-wait MS  reboot: longest wait for the sensor to come back, 1..600000\n"
-    "                      (default 10000)\n"
-    "      --rs485[=MODE]  turn on the line's RS-485 mode for the run: the driver switches the\n"
-    "                      transceiver with RTS; MODE rts-on-send (default) or rts-after-send\n"
-    "                      (default: $VESK11_RS485, 1 or on for rts-on-send, 0 for off)\n"
-    "      --rs485-delay-before MS, --rs485-delay-after MS\n"
-    "                      RTS set before the first bit, kept after the last, 0..1000\n"
-    "  -v, --verbose       log records also on standard error\n"
-    "  -q, --quiet         no progress and no confirmations\n"
-    "  -h, --help          this text; COMMAND --help: that command's\n"
-    "      --version       the version\n";
-
-std::string _T_option_name(unsigned aOption)
-{
-    switch (aOption)
-    {
-    case kOPTION_SAVE:
-        return "--save";
-    case kOPTION_CHECK:
-        return "--check";
-    case kOPTION_COUNT:
-        return "--count";
-    case kOPTION_DURATION:
-        return "--duration";
-    case kOPTION_HEX:
-        return "--hex";
-    case kOPTION_LISTEN:
-        return "--listen";
-    case kOPTION_REBOOT_WAIT:
-        return "--reboot-wait";
-    default:
-        return "--output";
-    }
-}
-
 void _T_check_words(const command_def& aCommand, const ctl_options& aOptions)
 {
     const std::size_t count = aOptions.words.size();
@@ -166,72 +118,20 @@ std::string UsageText()
         text += "  " + std::string(command.word) + " " + command.synopsis + "\n";
     text += "\nNames: the catalogue's names (param_x, power_mode, hw_serial, ...) or GROUP/ID;\n"
             "an identifier outside the catalogue needs its type, GROUP/ID:f32 or GROUP/ID:i32.\n\n";
-    return text + kOPTIONS_TEXT;
+    return text + OptionsText();
 }
 
 std::string CommandHelp(const command_def& aCommand)
 {
     return "Usage: vesk11-ctl [OPTIONS] " + std::string(aCommand.word) + " " + aCommand.synopsis +
-           "\n" + aCommand.help + "\n\n" + kOPTIONS_TEXT;
+           "\n" + aCommand.help + "\n\n" + OptionsText();
 }
 
 int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput)
 {
-    for (unsigned option : {kOPTION_SAVE, kOPTION_CHECK, kOPTION_OUTPUT, kOPTION_COUNT,
-                            kOPTION_DURATION, kOPTION_HEX, kOPTION_LISTEN, kOPTION_REBOOT_WAIT})
-    {
-        if ((aOptions.given & option) != 0 && (aCommand.options & option) == 0)
-            throw UsageError(_T_option_name(option) + " is not an option of " + aCommand.word);
-    }
+    CheckCommandOptions(aOptions, aCommand.options, aCommand.word);
     _T_check_words(aCommand, aOptions);
     return aCommand.run(aOptions, aOutput);
-}
-
-std::vector<uint32_t> ReadValues(sensor_link& aLink, const std::vector<ctl_item>& aItems,
-                                 ctl_output& aOutput, std::size_t aDone, std::size_t aTotal)
-{
-    std::vector<uint32_t> values;
-    for (const ctl_item& item : aItems)
-    {
-        aOutput.progress(aDone + values.size() + 1, aTotal, item.name);
-        values.push_back(aLink.read(item));
-    }
-    return values;
-}
-
-config_document LoadDocument(const std::string& aPath)
-{
-    const std::string text = ReadInputFile(aPath, kDOCUMENT_MAX_SIZE);
-    try
-    {
-        config_document document = DocumentRead(text);
-        LOG_WRITE(3, "done: %s (%zu parameters)", aPath.c_str(), document.parameters.size());
-        return document;
-    }
-    catch (const ctl_error& x)
-    {
-        LOG_WRITE(1, "fail: %s <%s>", aPath.c_str(), x.message().c_str());
-        throw ctl_error(x.status(), x.kind(), aPath + ": " + x.message());
-    }
-}
-
-void SaveToFlash(sensor_link& aLink)
-{
-    uat4_action_t action{};
-    Uat11__InitCommandUpdateFlashConf(&action, kALL_GROUPS);
-    aLink.command(action, "saving to flash");
-}
-
-ctl_json ItemJson(const ctl_item& aItem)
-{
-    return ctl_json{{"name", aItem.name}, {"group", aItem.group}, {"id", aItem.array}};
-}
-
-link_settings LinkSettings(const ctl_options& aOptions)
-{
-    link_settings settings{aOptions.device, aOptions.timeout_ms, aOptions.retries};
-    settings.rs485 = aOptions.rs485;
-    return settings;
 }
 
 } // namespace Vesk11Ctl

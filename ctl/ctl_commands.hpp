@@ -4,12 +4,8 @@
 #define VESK11_CTL_CTL_COMMANDS_HPP
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
-#include <vector>
 
-#include "ctl_document.hpp"
-#include "ctl_link.hpp"
 #include "ctl_options.hpp"
 #include "ctl_output.hpp"
 
@@ -19,9 +15,6 @@ namespace Support
 {
 namespace Vesk11Ctl
 {
-
-// The configuration commands' argument for every parameter group.
-constexpr uint32_t kALL_GROUPS = 0xFFFFFFFF;
 
 // Carries out a command whose words and options were checked; returns the exit status of a run
 // that went as it should (0, or 1 for differences), throws ctl_error otherwise.
@@ -48,24 +41,6 @@ std::string CommandHelp(const command_def& aCommand);
 
 // Checks the words and options given to the command (throws a usage error) and runs it.
 int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput);
-
-// The link settings the options give.
-link_settings LinkSettings(const ctl_options& aOptions);
-
-// Shared by the commands: the values of aItems, read one after another, progress shown as
-// aDone + i of aTotal.
-std::vector<uint32_t> ReadValues(sensor_link& aLink, const std::vector<ctl_item>& aItems,
-                                 ctl_output& aOutput, std::size_t aDone, std::size_t aTotal);
-// The sensor's identity, versions joined: {"hw_serial", "hw_antenna", "firmware",
-// "application", "app_variant", "app_type"}; progress shown as i of aTotal (none below 2, so
-// that links on several threads may call it).
-ctl_json ReadIdentity(sensor_link& aLink, ctl_output& aOutput, std::size_t aTotal);
-// The document in the file aPath; throws ctl_error (66 unreadable, 65 bad document).
-config_document LoadDocument(const std::string& aPath);
-// Saves the whole configuration to flash (command 1000/344 for all groups).
-void SaveToFlash(sensor_link& aLink);
-// {"name", "group", "id"} of an item, to which a report adds its values.
-ctl_json ItemJson(const ctl_item& aItem);
 
 // The commands themselves.
 int RunInfo(const ctl_options& aOptions, ctl_output& aOutput);

@@ -4,6 +4,7 @@
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
 #include "ctl_file.hpp"
+#include "ctl_shared.hpp"
 #include "uat11_names.h"
 
 namespace Orvo
@@ -16,22 +17,6 @@ namespace Vesk11Ctl
 namespace
 {
 
-// The status values that tell what the sensor is, in the order they are read.
-const char* const kIDENTITY_NAMES[] = {
-    "hw_serial",         "hw_antenna",        "fw_version_gen",    "fw_version_major",
-    "fw_version_minor",  "fw_version_patch",  "app_version_major", "app_version_minor",
-    "app_version_patch", "app_variant",       "app_type",
-};
-constexpr size_t kIDENTITY_COUNT = sizeof kIDENTITY_NAMES / sizeof kIDENTITY_NAMES[0];
-
-std::vector<ctl_item> _T_identity_items()
-{
-    std::vector<ctl_item> items;
-    for (const char* name : kIDENTITY_NAMES)
-        items.push_back(CatalogueItem(*Uat11Names__Find(name)));
-    return items;
-}
-
 std::vector<ctl_item> _T_parameter_items()
 {
     std::vector<ctl_item> items;
@@ -42,32 +27,6 @@ std::vector<ctl_item> _T_parameter_items()
     }
     return items;
 }
-
-std::string _T_version(const std::vector<uint32_t>& aValues, size_t aFirst, size_t aCount)
-{
-    std::string text;
-    for (size_t i = aFirst; i < aFirst + aCount; ++i)
-        text += (text.empty() ? "" : ".") + std::to_string(static_cast<int32_t>(aValues[i]));
-    return text;
-}
-
-} // namespace
-
-ctl_json ReadIdentity(sensor_link& aLink, ctl_output& aOutput, size_t aTotal)
-{
-    const std::vector<uint32_t> values =
-        ReadValues(aLink, _T_identity_items(), aOutput, 0, aTotal);
-    auto number = [&values](size_t aIndex) { return static_cast<int32_t>(values[aIndex]); };
-    return ctl_json{{"hw_serial", number(0)},
-                    {"hw_antenna", number(1)},
-                    {"firmware", _T_version(values, 2, 4)},
-                    {"application", _T_version(values, 6, 3)},
-                    {"app_variant", number(9)},
-                    {"app_type", number(10)}};
-}
-
-namespace
-{
 
 std::string _T_plain(const ctl_json& aValue)
 {

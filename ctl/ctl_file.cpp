@@ -27,14 +27,13 @@ constexpr size_t kREAD_SIZE = 65536;
 [[noreturn]] void _T_input_failed(const std::string& aPath, int aError)
 {
     LOG_WRITE(1, "fail: read <%s> (%s)", aPath.c_str(), std::strerror(aError));
-    throw ctl_error(kEXIT_NOINPUT, "input", "cannot read " + aPath + ": " + std::strerror(aError));
+    throw InputError("cannot read " + aPath + ": " + std::strerror(aError));
 }
 
 [[noreturn]] void _T_output_failed(const std::string& aPath, const char* aStep, int aError)
 {
     LOG_WRITE(1, "fail: %s <%s> (%s)", aStep, aPath.c_str(), std::strerror(aError));
-    throw ctl_error(kEXIT_CANTCREAT, "output",
-                    "cannot write " + aPath + " (" + aStep + "): " + std::strerror(aError));
+    throw OutputError("cannot write " + aPath + " (" + aStep + "): " + std::strerror(aError));
 }
 
 std::string _T_folder(const std::string& aPath)

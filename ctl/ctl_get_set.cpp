@@ -3,6 +3,7 @@
 
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
+#include "ctl_shared.hpp"
 
 namespace Orvo
 {

@@ -81,21 +81,18 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
     const exchange_open_status opened =
         Exchange__Open(&session_, &args, Transport__InitCom, &config);
     if (opened == kEXCHANGE_OPEN_RS485_REFUSED)
-        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
-                        "the driver of " + settings_.device + " refused RS-485 mode " +
-                            SerialRs485__ModeName(settings_.rs485.mode) +
-                            " (no RS-485 support); the line is left as found");
+        throw UnavailableError("the driver of " + settings_.device + " refused RS-485 mode " +
+                               SerialRs485__ModeName(settings_.rs485.mode) +
+                               " (no RS-485 support); the line is left as found");
     if (opened != kEXCHANGE_OPEN_DONE)
     {
         LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
         const std::string held = DaemonHoldingHint(settings_.device);
         if (!held.empty())
-            throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
-                            "cannot open " + settings_.device + ", " + held);
-        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
-                        "cannot open " + settings_.device +
-                            " (missing, locked by another program, or not a serial line; "
-                            "the log tells which)");
+            throw UnavailableError("cannot open " + settings_.device + ", " + held);
+        throw UnavailableError("cannot open " + settings_.device +
+                               " (missing, locked by another program, or not a serial line; "
+                               "the log tells which)");
     }
     LOG_WRITE(3, "done: Exchange__Open <%s>", settings_.device.c_str());
 }
@@ -152,36 +149,31 @@ void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWha
     {
     case kEXCHANGE_NO_INPUT:
         LOG_WRITE(1, "fail: no input within %d ms (%s)", settings_.timeout_ms, aWhat.c_str());
-        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
-                        "the sensor on " + device + " sends nothing (" + aWhat + ", " + tries +
-                            "): check power, A/B wiring and the device path");
+        throw UnavailableError("the sensor on " + device + " sends nothing (" + aWhat + ", " +
+                               tries + "): check power, A/B wiring and the device path");
     case kEXCHANGE_NO_REPLY:
         LOG_WRITE(1, "fail: no reply within %d ms (%s, sent:%d)", aOutcome.deadline_ms,
                   aWhat.c_str(), aOutcome.sent ? 1 : 0);
         // Queries go out only after an intact block: bytes without one never carried it.
         if (!aOutcome.sent)
-            throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
-                            "no intact block from " + device + " (" + aWhat + ", " + tries +
-                                "): wrong speed, A/B swapped, or not this sensor");
-        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
-                        "no reply from the sensor on " + device + " for " + aWhat + " (" + tries +
-                            ")");
+            throw UnavailableError("no intact block from " + device + " (" + aWhat + ", " + tries +
+                                   "): wrong speed, A/B swapped, or not this sensor");
+        throw UnavailableError("no reply from the sensor on " + device + " for " + aWhat + " (" +
+                               tries + ")");
     case kEXCHANGE_STOPPED:
         LOG_WRITE(1, "fail: interrupted by signal %d", aOutcome.signal);
-        throw ctl_error(kEXIT_SOFTWARE, "interrupted",
-                        std::string("interrupted by ") + strsignal(aOutcome.signal) + " during " +
-                            aWhat);
+        throw InterruptedError(std::string("interrupted by ") + strsignal(aOutcome.signal) +
+                               " during " + aWhat);
     case kEXCHANGE_LINK_LOST:
     case kEXCHANGE_HUNG_UP:
         LOG_WRITE(1, "fail: read data <connection lost> (status:%d)",
                   static_cast<int>(aOutcome.status));
-        throw ctl_error(kEXIT_IOERR, "io", device + " hung up during " + aWhat);
+        throw IoError(device + " hung up during " + aWhat);
     default:
         LOG_WRITE(1, "fail: line error <%s> (status:%d)", std::strerror(aOutcome.error),
                   static_cast<int>(aOutcome.status));
-        throw ctl_error(kEXIT_IOERR, "io",
-                        "I/O error on " + device + " during " + aWhat + ": " +
-                            std::strerror(aOutcome.error));
+        throw IoError("I/O error on " + device + " during " + aWhat + ": " +
+                      std::strerror(aOutcome.error));
     }
 }
 
@@ -193,9 +185,8 @@ uint32_t sensor_link::read(const ctl_item& aItem)
     if (outcome.status != kEXCHANGE_ACCEPTED)
     {
         LOG_WRITE(1, "fail: %s refused (result:%u)", aItem.name.c_str(), outcome.result);
-        throw ctl_error(kEXIT_REFUSED, "refused",
-                        "the sensor refused to read " + aItem.name + " (result " +
-                            std::to_string(outcome.result) + ")");
+        throw RefusedError("the sensor refused to read " + aItem.name + " (result " +
+                           std::to_string(outcome.result) + ")");
     }
     LOG_WRITE(4, "done: %s = %s", aItem.name.c_str(),
               ValueText(aItem.value_type, outcome.value_bits).c_str());
@@ -212,9 +203,8 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
     {
         LOG_WRITE(1, "fail: %s = %s refused (result:%u)", aItem.name.c_str(), written.c_str(),
                   outcome.result);
-        throw ctl_error(kEXIT_REFUSED, "refused",
-                        "the sensor refused " + aItem.name + " = " + written + " (result " +
-                            std::to_string(outcome.result) + ")");
+        throw RefusedError("the sensor refused " + aItem.name + " = " + written + " (result " +
+                           std::to_string(outcome.result) + ")");
     }
     // The engine compares floats as numbers (-0 equals 0); the document wants the very bits.
     if (outcome.status != kEXCHANGE_ACCEPTED || outcome.value_bits != aBits)
@@ -222,8 +212,7 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
         const std::string readBack = ValueText(aItem.value_type, outcome.value_bits);
         LOG_WRITE(1, "fail: %s read back %s, written %s", aItem.name.c_str(), readBack.c_str(),
                   written.c_str());
-        throw ctl_error(kEXIT_REFUSED, "readback",
-                        aItem.name + " read back " + readBack + " after writing " + written);
+        throw ReadbackError(aItem.name + " read back " + readBack + " after writing " + written);
     }
     LOG_WRITE(3, "done: %s = %s", aItem.name.c_str(), written.c_str());
 }
@@ -245,9 +234,9 @@ uint32_t sensor_link::awaitBlock(int aMaxMs, const std::string& aWhat)
     if (outcome.status == kEXCHANGE_NO_REPLY)
     {
         LOG_WRITE(1, "fail: no intact block within %d ms (%s)", aMaxMs, aWhat.c_str());
-        throw ctl_error(kEXIT_UNAVAILABLE, "unavailable",
-                        "the sensor on " + settings_.device + " sent no intact block within " +
-                            std::to_string(aMaxMs) + " ms (" + aWhat + ")");
+        throw UnavailableError("the sensor on " + settings_.device +
+                               " sent no intact block within " + std::to_string(aMaxMs) + " ms (" +
+                               aWhat + ")");
     }
     if (outcome.status != kEXCHANGE_ACCEPTED)
         fail(outcome, aWhat, 1);
@@ -260,9 +249,8 @@ void sensor_link::judgeCommand(const exchange_outcome& aOutcome, const std::stri
     if (aOutcome.status != kEXCHANGE_ACCEPTED)
     {
         LOG_WRITE(1, "fail: %s refused (result:%u)", aWhat.c_str(), aOutcome.result);
-        throw ctl_error(kEXIT_REFUSED, "refused",
-                        "the sensor refused " + aWhat + " (result " +
-                            std::to_string(aOutcome.result) + ")");
+        throw RefusedError("the sensor refused " + aWhat + " (result " +
+                           std::to_string(aOutcome.result) + ")");
     }
     LOG_WRITE(3, "done: %s", aWhat.c_str());
 }

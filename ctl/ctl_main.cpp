@@ -105,7 +105,7 @@ int main(int argc, char** argv)
     catch (const std::exception& x)
     {
         LOG_WRITE(1, "fail: exception <%s>", x.what());
-        status = _T_fail(output, ctl_error(kEXIT_SOFTWARE, "software", x.what()));
+        status = _T_fail(output, SoftwareError(x.what()));
     }
     return _T_finish(status);
 }

@@ -9,6 +9,7 @@
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
 #include "ctl_line_stats.hpp"
+#include "ctl_shared.hpp"
 #include "hex_format.hpp"
 #include "transport_serial_types11.h"
 

@@ -5,6 +5,7 @@
 
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
+#include "ctl_shared.hpp"
 #include "number_text.hpp"
 #include "uat11.h"
 

@@ -1,5 +1,7 @@
 #include "ctl_options.hpp"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,47 +21,26 @@ namespace Vesk11Ctl
 namespace
 {
 
-enum long_only_t : int
+// Whether an option was given, which the environment defers to.
+struct parse_state
 {
-    kLONG_JSON = 256,
-    kLONG_SAVE,
-    kLONG_CHECK,
-    kLONG_VERSION,
-    kLONG_COUNT,
-    kLONG_DURATION,
-    kLONG_HEX,
-    kLONG_LISTEN,
-    kLONG_REBOOT_WAIT,
-    kLONG_RS485,
-    kLONG_RS485_DELAY_BEFORE,
-    kLONG_RS485_DELAY_AFTER,
+    ctl_options* options;
+    bool timeout_given;
+    bool rs485_given;
+    bool device_given;
 };
 
-// '+' is not given: options may follow the command word. ':' first: a missing value is told
-// apart from an unknown option.
-const char* const kSHORT_OPTIONS = ":d:t:r:o:vqh";
+typedef void (*take_fn)(const char* aValue, parse_state& aState);
 
-const option kLONG_OPTIONS[] = {
-    {"device", required_argument, nullptr, 'd'},
-    {"timeout", required_argument, nullptr, 't'},
-    {"retries", required_argument, nullptr, 'r'},
-    {"output", required_argument, nullptr, 'o'},
-    {"json", no_argument, nullptr, kLONG_JSON},
-    {"save", no_argument, nullptr, kLONG_SAVE},
-    {"check", no_argument, nullptr, kLONG_CHECK},
-    {"verbose", no_argument, nullptr, 'v'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kLONG_VERSION},
-    {"count", required_argument, nullptr, kLONG_COUNT},
-    {"duration", required_argument, nullptr, kLONG_DURATION},
-    {"hex", no_argument, nullptr, kLONG_HEX},
-    {"listen", required_argument, nullptr, kLONG_LISTEN},
-    {"reboot-wait", required_argument, nullptr, kLONG_REBOOT_WAIT},
-    {"rs485", optional_argument, nullptr, kLONG_RS485},
-    {"rs485-delay-before", required_argument, nullptr, kLONG_RS485_DELAY_BEFORE},
-    {"rs485-delay-after", required_argument, nullptr, kLONG_RS485_DELAY_AFTER},
-    {nullptr, 0, nullptr, 0},
+struct option_def
+{
+    const char* name;  // the long name
+    char letter;       // the short one; 0 for none
+    int has_arg;       // as getopt_long takes it
+    const char* value; // the value as the help names it, after the name
+    const char* help;  // lines after the first indented by the help; null: not in the help
+    unsigned only;     // the command_option_t of an option only some commands take; else 0
+    take_fn take;
 };
 
 int _T_bounded(const char* aText, long long aMin, long long aMax, const std::string& aWhat)
@@ -69,6 +50,154 @@ int _T_bounded(const char* aText, long long aMin, long long aMax, const std::str
         throw UsageError(aWhat + " '" + aText + "' is not a whole number from " +
                          std::to_string(aMin) + " to " + std::to_string(aMax));
     return static_cast<int>(value);
+}
+
+double _T_seconds(const char* aText)
+{
+    float value = 0;
+    if (!TextToFloat(aText, &value) || !(value > 0) || value > kDURATION_MAX_S)
+        throw UsageError(std::string("--duration '") + aText +
+                         "' is not a number of seconds above 0 and up to " +
+                         std::to_string(kDURATION_MAX_S));
+    return static_cast<double>(value);
+}
+
+uint32_t _T_delay(const char* aText, const std::string& aWhat)
+{
+    return static_cast<uint32_t>(_T_bounded(aText, 0, kSERIAL_RS485_DELAY_MAX_MS, aWhat));
+}
+
+void _T_rs485_mode(const char* aText, parse_state& aState)
+{
+    aState.rs485_given = true;
+    serial_rs485_mode& mode = aState.options->rs485.mode;
+    mode = kSERIAL_RS485_RTS_ON_SEND;
+    if (aText != nullptr && !SerialRs485__ParseMode(aText, &mode))
+        throw UsageError(std::string("--rs485 '") + aText +
+                         "' is not a mode: rts-on-send or rts-after-send");
+}
+
+// clang-format off
+// Every option, in the order of the help text and of the usage check.
+const option_def kOPTIONS[] = {
+    {"device", 'd', required_argument, "PATH",
+     "serial device of the sensor (default: $VESK11_CLI_ENDPOINT)", 0,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->device = aValue;
+         aState.device_given = true;
+     }},
+    {"timeout", 't', required_argument, "MS",
+     "longest wait for the sensor, 1..60000 (default: $VESK11_CLI_TOUT,\nelse 200)", 0,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->timeout_ms = _T_bounded(aValue, 1, kTIMEOUT_MAX_MS, "--timeout");
+         aState.timeout_given = true;
+     }},
+    {"retries", 'r', required_argument, "N",
+     "send a query again up to N times when no reply comes, 0..10\n(default 2)", 0,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->retries = _T_bounded(aValue, 0, kRETRIES_MAX, "--retries");
+     }},
+    {"save", 0, no_argument, "", nullptr, kOPTION_SAVE, [](const char*, parse_state&) {}},
+    {"check", 0, no_argument, "", nullptr, kOPTION_CHECK, [](const char*, parse_state&) {}},
+    {"output", 'o', required_argument, "FILE", nullptr, kOPTION_OUTPUT,
+     [](const char* aValue, parse_state& aState) { aState.options->output = aValue; }},
+    {"json", 0, no_argument, "",
+     "one JSON object on standard output, failures included (monitor:\none per block, then the "
+     "summary)", 0,
+     [](const char*, parse_state& aState) { aState.options->json = true; }},
+    {"count", 0, required_argument, "N", "monitor: end after N blocks", kOPTION_COUNT,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->count = _T_bounded(aValue, 1, kCOUNT_MAX, "--count");
+     }},
+    {"duration", 0, required_argument, "S", "monitor: end after S seconds", kOPTION_DURATION,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->duration_s = _T_seconds(aValue);
+     }},
+    {"hex", 0, no_argument, "", "monitor: the raw frame of each block too", kOPTION_HEX,
+     [](const char*, parse_state& aState) { aState.options->hex = true; }},
+    {"listen", 0, required_argument, "MS",
+     "scan: how long to listen on each device (default 500)", kOPTION_LISTEN,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->listen_ms = _T_bounded(aValue, 1, kTIMEOUT_MAX_MS, "--listen");
+     }},
+    {"reboot-wait", 0, required_argument, "MS",
+     "reboot: longest wait for the sensor to come back, 1..600000\n(default 10000)",
+     kOPTION_REBOOT_WAIT,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->reboot_wait_ms =
+             _T_bounded(aValue, 1, kREBOOT_WAIT_MAX_MS, "--reboot-wait");
+     }},
+    {"rs485", 0, optional_argument, "[=MODE]",
+     "turn on the line's RS-485 mode for the run: the driver switches the\ntransceiver with RTS; "
+     "MODE rts-on-send (default) or rts-after-send\n(default: $VESK11_RS485, 1 or on for "
+     "rts-on-send, 0 for off)", 0,
+     _T_rs485_mode},
+    // The help tells the two delays together.
+    {"rs485-delay-before", 0, required_argument, "MS, --rs485-delay-after MS",
+     "RTS set before the first bit, kept after the last, 0..1000", 0,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->rs485.delay_before_ms = _T_delay(aValue, "--rs485-delay-before");
+     }},
+    {"rs485-delay-after", 0, required_argument, "MS", nullptr, 0,
+     [](const char* aValue, parse_state& aState) {
+         aState.options->rs485.delay_after_ms = _T_delay(aValue, "--rs485-delay-after");
+     }},
+    {"verbose", 'v', no_argument, "", "log records also on standard error", 0,
+     [](const char*, parse_state& aState) { aState.options->verbose = true; }},
+    {"quiet", 'q', no_argument, "", "no progress and no confirmations", 0,
+     [](const char*, parse_state& aState) { aState.options->quiet = true; }},
+    {"help", 'h', no_argument, "", "this text; COMMAND --help: that command's", 0,
+     [](const char*, parse_state& aState) { aState.options->help = true; }},
+    {"version", 0, no_argument, "", "the version", 0,
+     [](const char*, parse_state& aState) { aState.options->version = true; }},
+};
+// clang-format on
+
+constexpr std::size_t kOPTION_COUNT_ALL = sizeof kOPTIONS / sizeof kOPTIONS[0];
+// getopt_long's value of an option without a letter: its index past the character range.
+constexpr int kLONG_ONLY_BASE = 256;
+// Where the help text of an option begins.
+constexpr std::size_t kHELP_COLUMN = 22;
+
+int _T_getopt_value(std::size_t aIndex)
+{
+    return kOPTIONS[aIndex].letter != 0 ? kOPTIONS[aIndex].letter
+                                        : kLONG_ONLY_BASE + static_cast<int>(aIndex);
+}
+
+const option_def* _T_find(int aValue)
+{
+    for (std::size_t i = 0; i < kOPTION_COUNT_ALL; ++i)
+    {
+        if (_T_getopt_value(i) == aValue)
+            return &kOPTIONS[i];
+    }
+    return nullptr;
+}
+
+// '+' is not given: options may follow the command word. ':' first: a missing value is told
+// apart from an unknown option.
+std::string _T_short_options()
+{
+    std::string text = ":";
+    for (const option_def& entry : kOPTIONS)
+    {
+        if (entry.letter == 0)
+            continue;
+        text += entry.letter;
+        if (entry.has_arg != no_argument)
+            text += entry.has_arg == required_argument ? ":" : "::";
+    }
+    return text;
+}
+
+std::vector<option> _T_long_options()
+{
+    std::vector<option> options;
+    for (std::size_t i = 0; i < kOPTION_COUNT_ALL; ++i)
+        options.push_back({kOPTIONS[i].name, kOPTIONS[i].has_arg, nullptr, _T_getopt_value(i)});
+    options.push_back({nullptr, 0, nullptr, 0});
+    return options;
 }
 
 // As the user wrote it: the long option without its value, or the short option's letter.
@@ -86,41 +215,6 @@ int _T_bounded(const char* aText, long long aMin, long long aMax, const std::str
     throw UsageError("unknown option " + written);
 }
 
-double _T_seconds(const char* aText)
-{
-    float value = 0;
-    if (!TextToFloat(aText, &value) || !(value > 0) || value > kDURATION_MAX_S)
-        throw UsageError(std::string("--duration '") + aText + "' is not a number of seconds above 0 and up to " +
-                         std::to_string(kDURATION_MAX_S));
-    return static_cast<double>(value);
-}
-
-// The options of the diagnostic commands.
-void _T_take_diagnostic(int aOption, ctl_options* aOptions)
-{
-    switch (aOption)
-    {
-    case kLONG_COUNT:
-        aOptions->count = _T_bounded(optarg, 1, kCOUNT_MAX, "--count");
-        aOptions->given |= kOPTION_COUNT;
-        break;
-    case kLONG_DURATION:
-        aOptions->duration_s = _T_seconds(optarg);
-        aOptions->given |= kOPTION_DURATION;
-        break;
-    case kLONG_HEX:
-        aOptions->hex = true;
-        aOptions->given |= kOPTION_HEX;
-        break;
-    case kLONG_LISTEN:
-        aOptions->listen_ms = _T_bounded(optarg, 1, kTIMEOUT_MAX_MS, "--listen");
-        aOptions->given |= kOPTION_LISTEN;
-        break;
-    default:
-        break;
-    }
-}
-
 serial_rs485_mode _T_rs485_environment()
 {
     const char* value = std::getenv("VESK11_RS485");
@@ -131,97 +225,39 @@ serial_rs485_mode _T_rs485_environment()
     return mode;
 }
 
-uint32_t _T_delay(const char* aText, const std::string& aWhat)
+void _T_take_environment(const parse_state& aState)
 {
-    return static_cast<uint32_t>(_T_bounded(aText, 0, kSERIAL_RS485_DELAY_MAX_MS, aWhat));
-}
-
-// The options of the line's RS-485 mode; true when aOption is one of them.
-bool _T_take_rs485(int aOption, ctl_options* aOptions, bool* aModeGiven)
-{
-    serial_rs485_args& rs485 = aOptions->rs485;
-    switch (aOption)
-    {
-    case kLONG_RS485:
-        *aModeGiven = true;
-        rs485.mode = kSERIAL_RS485_RTS_ON_SEND;
-        if (optarg != nullptr && !SerialRs485__ParseMode(optarg, &rs485.mode))
-            throw UsageError(std::string("--rs485 '") + optarg +
-                             "' is not a mode: rts-on-send or rts-after-send");
-        return true;
-    case kLONG_RS485_DELAY_BEFORE:
-        rs485.delay_before_ms = _T_delay(optarg, "--rs485-delay-before");
-        return true;
-    case kLONG_RS485_DELAY_AFTER:
-        rs485.delay_after_ms = _T_delay(optarg, "--rs485-delay-after");
-        return true;
-    default:
-        return false;
-    }
-}
-
-void _T_take(int aOption, ctl_options* aOptions, bool* aTimeoutGiven)
-{
-    switch (aOption)
-    {
-    case 'd':
-        aOptions->device = optarg;
-        break;
-    case 't':
-        aOptions->timeout_ms = _T_bounded(optarg, 1, kTIMEOUT_MAX_MS, "--timeout");
-        *aTimeoutGiven = true;
-        break;
-    case 'r':
-        aOptions->retries = _T_bounded(optarg, 0, kRETRIES_MAX, "--retries");
-        break;
-    case 'o':
-        aOptions->output = optarg;
-        aOptions->given |= kOPTION_OUTPUT;
-        break;
-    case kLONG_JSON:
-        aOptions->json = true;
-        break;
-    case kLONG_SAVE:
-        aOptions->given |= kOPTION_SAVE;
-        break;
-    case kLONG_CHECK:
-        aOptions->given |= kOPTION_CHECK;
-        break;
-    case 'v':
-        aOptions->verbose = true;
-        break;
-    case 'q':
-        aOptions->quiet = true;
-        break;
-    case 'h':
-        aOptions->help = true;
-        break;
-    case kLONG_VERSION:
-        aOptions->version = true;
-        break;
-    case kLONG_REBOOT_WAIT:
-        aOptions->reboot_wait_ms = _T_bounded(optarg, 1, kREBOOT_WAIT_MAX_MS, "--reboot-wait");
-        aOptions->given |= kOPTION_REBOOT_WAIT;
-        break;
-    default:
-        _T_take_diagnostic(aOption, aOptions);
-        break;
-    }
-}
-
-void _T_take_environment(ctl_options* aOptions, bool aTimeoutGiven, bool aRs485Given)
-{
-    serial_rs485_args& rs485 = aOptions->rs485;
-    if (!aRs485Given)
+    ctl_options& options = *aState.options;
+    serial_rs485_args& rs485 = options.rs485;
+    if (!aState.rs485_given)
         rs485.mode = _T_rs485_environment();
-    if (rs485.mode == kSERIAL_RS485_OFF && (rs485.delay_before_ms != 0 || rs485.delay_after_ms != 0))
+    if (rs485.mode == kSERIAL_RS485_OFF &&
+        (rs485.delay_before_ms != 0 || rs485.delay_after_ms != 0))
         throw UsageError("an RS-485 delay needs --rs485 (or VESK11_RS485)");
     const char* endpoint = std::getenv("VESK11_CLI_ENDPOINT");
-    if (aOptions->device.empty() && endpoint != nullptr)
-        aOptions->device = endpoint;
+    if (options.device.empty() && endpoint != nullptr)
+        options.device = endpoint;
     const char* tout = std::getenv("VESK11_CLI_TOUT");
-    if (!aTimeoutGiven && tout != nullptr)
-        aOptions->timeout_ms = _T_bounded(tout, 1, kTIMEOUT_MAX_MS, "VESK11_CLI_TOUT");
+    if (!aState.timeout_given && tout != nullptr)
+        options.timeout_ms = _T_bounded(tout, 1, kTIMEOUT_MAX_MS, "VESK11_CLI_TOUT");
+}
+
+// "  -d, --device PATH" or "      --json", then the help, its later lines in the help column.
+std::string _T_help_entry(const option_def& aEntry)
+{
+    std::string head = aEntry.letter != 0 ? std::string("  -") + aEntry.letter + ", " : "      ";
+    head += std::string("--") + aEntry.name;
+    if (*aEntry.value != '\0')
+        head += (*aEntry.value == '[' ? "" : " ") + std::string(aEntry.value);
+    const std::string indent(kHELP_COLUMN, ' ');
+    // A head that ends within two columns past the help column keeps the help on its line.
+    head += head.size() <= kHELP_COLUMN
+                ? std::string(std::max(kHELP_COLUMN, head.size() + 2) - head.size(), ' ')
+                : "\n" + indent;
+    std::string help = aEntry.help;
+    for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
+        help.insert(at + 1, indent);
+    return head + help + "\n";
 }
 
 } // namespace
@@ -229,26 +265,27 @@ void _T_take_environment(ctl_options* aOptions, bool aTimeoutGiven, bool aRs485G
 ctl_options ParseOptions(int aArgc, char** aArgv)
 {
     ctl_options options;
-    bool timeoutGiven = false;
-    bool deviceGiven = false;
-    bool rs485Given = false;
+    parse_state state{&options, false, false, false};
+    const std::string shortOptions = _T_short_options();
+    const std::vector<option> longOptions = _T_long_options();
     optind = 0; // a fresh scan, also when called again
     opterr = 0; // the messages are ours
     for (;;)
     {
         optopt = 0;
-        const int option = getopt_long(aArgc, aArgv, kSHORT_OPTIONS, kLONG_OPTIONS, nullptr);
-        if (option == -1)
+        const int value =
+            getopt_long(aArgc, aArgv, shortOptions.c_str(), longOptions.data(), nullptr);
+        if (value == -1)
             break;
-        if (option == '?' || option == ':')
-            _T_bad_option(aArgv, option == ':');
-        deviceGiven = deviceGiven || option == 'd';
-        if (!_T_take_rs485(option, &options, &rs485Given))
-            _T_take(option, &options, &timeoutGiven);
+        const option_def* entry = _T_find(value);
+        if (entry == nullptr)
+            _T_bad_option(aArgv, value == ':');
+        entry->take(optarg, state);
+        options.given |= entry->only;
     }
-    if (deviceGiven && options.device.empty())
+    if (state.device_given && options.device.empty())
         throw UsageError("--device needs a path");
-    _T_take_environment(&options, timeoutGiven, rs485Given);
+    _T_take_environment(state);
     if (optind < aArgc)
         options.command = aArgv[optind++];
     for (; optind < aArgc; ++optind)
@@ -264,6 +301,26 @@ bool WantsJson(int aArgc, char* const* aArgv)
             return true;
     }
     return false;
+}
+
+std::string OptionsText()
+{
+    std::string text = "Options (before or after the command):\n";
+    for (const option_def& entry : kOPTIONS)
+    {
+        if (entry.help != nullptr)
+            text += _T_help_entry(entry);
+    }
+    return text;
+}
+
+void CheckCommandOptions(const ctl_options& aOptions, unsigned aTaken, const std::string& aCommand)
+{
+    for (const option_def& entry : kOPTIONS)
+    {
+        if ((aOptions.given & entry.only) != 0 && (aTaken & entry.only) == 0)
+            throw UsageError(std::string("--") + entry.name + " is not an option of " + aCommand);
+    }
 }
 
 } // namespace Vesk11Ctl

@@ -69,6 +69,13 @@ ctl_options ParseOptions(int aArgc, char** aArgv);
 // be reported in the form asked for.
 bool WantsJson(int aArgc, char* const* aArgv);
 
+// The options part of the help text.
+std::string OptionsText();
+
+// Throws a usage error when an option only some commands take was given to aCommand, which takes
+// the command_option_t options aTaken.
+void CheckCommandOptions(const ctl_options& aOptions, unsigned aTaken, const std::string& aCommand);
+
 } // namespace Vesk11Ctl
 } // namespace Support
 } // namespace Orvo

@@ -95,7 +95,7 @@ void ctl_output::error(const ctl_error& aError, ctl_json aReport)
         std::cerr << "Try 'vesk11-ctl --help' for more information.\n";
     if (!json_)
         return;
-    ctl_json report{{"error", {{"kind", aError.kind()}, {"message", aError.message()}}}};
+    ctl_json report{{"error", {{"kind", aError.kindName()}, {"message", aError.message()}}}};
     for (auto& member : aReport.items())
         report[member.key()] = std::move(member.value());
     emit(report);

@@ -20,6 +20,7 @@
 
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
+#include "ctl_shared.hpp"
 #include "log.h"
 
 namespace Orvo
@@ -157,7 +158,7 @@ scan_result _T_probe(const std::string& aPath, int aListenMs, const signal_guard
         {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
             if (link.listen(static_cast<int>(left) + 1).status == kEXCHANGE_STOPPED)
-                throw ctl_error(kEXIT_SOFTWARE, "interrupted", "interrupted");
+                throw InterruptedError("interrupted");
         }
         if (counter.intact == 0)
             return scan_result{"no blocks", 0, 0, {}};

@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize)
     }
     catch (const ctl_error& x)
     {
-        require(x.status() == kEXIT_DATAERR && x.kind() == "document", "a document error");
+        require(x.status() == kEXIT_DATAERR && x.kind() == error_kind::document,
+                "a document error");
         require(!x.message().empty(), "a reason");
         return 0;
     }

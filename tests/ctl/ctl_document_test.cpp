@@ -38,7 +38,7 @@ std::string _T_refusal(const std::string& aText)
     catch (const ctl_error& x)
     {
         EXPECT_EQ(x.status(), kEXIT_DATAERR);
-        EXPECT_EQ(x.kind(), "document");
+        EXPECT_EQ(x.kind(), error_kind::document);
         return x.message();
     }
     return "(accepted)";
