@@ -23,6 +23,8 @@ struct line_stats
     uint64_t garbage_bytes = 0;   // bytes between blocks: counted, never copied
     uint64_t queries_sent = 0;    // query frames handed to the line
     uint64_t echoes = 0;          // an intact block equal to the query just sent
+    uint64_t replies = 0;         // intact blocks carrying a reply
+    uint64_t unanswered = 0;      // queries whose reply did not come within the blocks waited
     uint64_t write_errors = 0;    // a query write that failed (the device is then dropped)
 };
 
@@ -32,6 +34,7 @@ struct port_stats
     uint64_t clients = 0;           // times a client was seen opening the port
     uint64_t blocks_copied = 0;     // blocks queued for the client
     uint64_t blocks_dropped = 0;    // blocks lost whole because the client fell behind
+    uint64_t replies_withheld = 0;  // replies kept from a client whose query waits: not its own
     uint64_t queries_forwarded = 0; // the client's queries handed to the line
     uint64_t queries_replaced = 0;  // pending query replaced by a newer one of the same port
     uint64_t queries_lost = 0;      // pending query dropped: device lost or client gone

@@ -26,6 +26,11 @@ constexpr int64_t kREOPEN_US = 1000000;
 // How often ports nobody has open are looked at while the line brings no block.
 constexpr int64_t kNOTICE_US = 250000;
 
+unsigned long long _T_ull(uint64_t aCount)
+{
+    return static_cast<unsigned long long>(aCount);
+}
+
 com_transport_args _T_args(const daemon_options& aOptions)
 {
     com_transport_args args{};
@@ -76,8 +81,8 @@ void _T_make_dir(const std::string& aPath)
 
 line_daemon::line_daemon(daemon_options aOptions)
     : options_(std::move(aOptions)), line_dir_(options_.runtime_dir + "/" + options_.name),
-      line_(_T_args(options_),
-            [this](const uint8_t* aBlock, size_t aSize) { fan_out(aBlock, aSize); })
+      line_(_T_args(options_), [this](const uint8_t* aBlock, size_t aSize, bool aReply)
+            { fan_out(aBlock, aSize, aReply); })
 {
 }
 
@@ -194,6 +199,7 @@ int line_daemon::run(const sigset_t* aWaitMask, volatile sig_atomic_t* aStop)
         try_reopen();
     }
     status("stopping on signal " + std::to_string(*aStop));
+    report();
     return *aStop;
 }
 
@@ -229,12 +235,21 @@ void line_daemon::try_reopen()
 }
 
 // Ports nobody had open are looked at before each block, so a client that opens one gets the
-// line from the next block on.
-void line_daemon::fan_out(const uint8_t* aBlock, size_t aSize)
+// line from the next block on. A reply answers the one query in flight, never a query still
+// waiting here: a client whose query waits would take another's reply about the same parameter
+// for its own, so it does not get it (what the clients wrote so far is read first, to know).
+void line_daemon::fan_out(const uint8_t* aBlock, size_t aSize, bool aReply)
 {
     notice_clients();
     for (auto& port : ports_)
-        port->offer(aBlock, aSize);
+    {
+        if (aReply && port->attached())
+            port->serve(POLLIN);
+        if (aReply && port->has_query())
+            port->withhold();
+        else
+            port->offer(aBlock, aSize);
+    }
 }
 
 void line_daemon::notice_clients()
@@ -283,6 +298,34 @@ int line_daemon::wait_ms() const
     if (!line_.is_open())
         waitUs = std::min(waitUs, next_open_us_ - SendWindow__NowUs());
     return static_cast<int>(std::max<int64_t>(0, (waitUs + 999) / 1000));
+}
+
+// The counters at the end of a run, one line for the line and one per port, as NAME=VALUE words.
+void line_daemon::report() const
+{
+    const line_stats& line = line_.stats();
+    std::fprintf(stderr,
+                 "vesk11d: line opens=%llu losses=%llu blocks_intact=%llu blocks_damaged=%llu "
+                 "blocks_too_long=%llu garbage_bytes=%llu queries_sent=%llu echoes=%llu "
+                 "replies=%llu unanswered=%llu\n",
+                 _T_ull(line.opens), _T_ull(line.losses), _T_ull(line.blocks_intact),
+                 _T_ull(line.blocks_damaged), _T_ull(line.blocks_too_long),
+                 _T_ull(line.garbage_bytes), _T_ull(line.queries_sent), _T_ull(line.echoes),
+                 _T_ull(line.replies), _T_ull(line.unanswered));
+    for (const auto& port : ports_)
+    {
+        const port_stats& stats = port->stats();
+        std::fprintf(stderr,
+                     "vesk11d: port %s clients=%llu blocks_copied=%llu blocks_dropped=%llu "
+                     "queries_forwarded=%llu queries_replaced=%llu queries_lost=%llu "
+                     "frames_rejected=%llu garbage_bytes=%llu ignored_bytes=%llu "
+                     "replies_withheld=%llu\n",
+                     port->name().c_str(), _T_ull(stats.clients), _T_ull(stats.blocks_copied),
+                     _T_ull(stats.blocks_dropped), _T_ull(stats.queries_forwarded),
+                     _T_ull(stats.queries_replaced), _T_ull(stats.queries_lost),
+                     _T_ull(stats.frames_rejected), _T_ull(stats.garbage_bytes),
+                     _T_ull(stats.ignored_bytes), _T_ull(stats.replies_withheld));
+    }
 }
 
 void line_daemon::status(const std::string& aText) const

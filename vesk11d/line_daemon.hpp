@@ -42,7 +42,7 @@ class line_daemon
     void make_folder();
     void make_ports();
     void remove_folder();
-    void fan_out(const uint8_t* aBlock, size_t aSize);
+    void fan_out(const uint8_t* aBlock, size_t aSize, bool aReply);
     void notice_clients();
     void send_next();
     void serve_line(short aRevents);
@@ -51,6 +51,7 @@ class line_daemon
     void try_reopen();
     int wait_ms() const;
     void status(const std::string& aText) const;
+    void report() const;
 
     daemon_options options_;
     std::string line_dir_;

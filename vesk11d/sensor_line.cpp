@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "send_window.h"
+#include "uat4/uat4.h"
 
 namespace Orvo
 {
@@ -21,6 +22,9 @@ constexpr size_t kREAD_CHUNK = 4096;
 // Holds the longest block the decoder can report together with the chunk that ends it; a longer
 // one (only garbage can announce it) is counted, not copied.
 constexpr size_t kRING_SIZE = 4 * kREAD_CHUNK;
+// A sensor answers in the block after a query, or after a few more; a reply later than this many
+// intact blocks is not waited for.
+constexpr unsigned kREPLY_WAIT_BLOCKS = 8;
 
 } // namespace
 
@@ -58,6 +62,7 @@ bool sensor_line::open(com_open_failure* aFailure)
     intact_seen_ = false;
     window_open_ = false;
     echo_possible_ = false;
+    awaiting_reply_ = false;
     frame_size_ = frame_written_ = 0;
     stats_.open = true;
     ++stats_.opens;
@@ -99,7 +104,8 @@ bool sensor_line::serve(short aRevents)
 
 bool sensor_line::can_send() const
 {
-    return stats_.open && intact_seen_ && window_open_ && frame_written_ == frame_size_ &&
+    return stats_.open && intact_seen_ && window_open_ && !awaiting_reply_ &&
+           frame_written_ == frame_size_ &&
            SendWindow__StillOpen(window_us_, SendWindow__NowUs(), fd());
 }
 
@@ -110,6 +116,8 @@ bool sensor_line::send(const uint8_t* aBatch)
     window_open_ = false;
     std::memcpy(sent_, aBatch, sizeof sent_);
     echo_possible_ = true;
+    awaiting_reply_ = true;
+    blocks_since_query_ = 0;
     ++stats_.queries_sent;
     return write_rest();
 }
@@ -157,18 +165,14 @@ void sensor_line::lose()
 void sensor_line::end_block(bool aIntact)
 {
     const uint64_t end = BlockDecoder11__Offset(&decoder_);
+    reply_ = false;
     const bool echo =
         aIntact && echo_possible_ && BlockRecord__Equals(&record_, sent_, sizeof sent_);
     echo_possible_ = false;
     if (echo)
         ++stats_.echoes;
     else if (aIntact)
-    {
-        ++stats_.blocks_intact;
-        intact_seen_ = true;
-        window_open_ = true;
-        window_us_ = SendWindow__NowUs();
-    }
+        take_intact();
     else
         ++stats_.blocks_damaged;
     const uint64_t size = end - block_start_;
@@ -180,7 +184,20 @@ void sensor_line::end_block(bool aIntact)
     block_.resize(static_cast<size_t>(size));
     for (uint64_t at = 0; at < size; ++at)
         block_[static_cast<size_t>(at)] = ring_[(block_start_ + at) % kRING_SIZE];
-    on_block_(block_.data(), block_.size());
+    on_block_(block_.data(), block_.size(), aIntact && !echo && reply_);
+}
+
+void sensor_line::take_intact()
+{
+    ++stats_.blocks_intact;
+    intact_seen_ = true;
+    window_open_ = true;
+    window_us_ = SendWindow__NowUs();
+    reply_ = UatAction4__IsReplyBatch(record_.bytes, record_.size);
+    stats_.replies += reply_ ? 1 : 0;
+    if (awaiting_reply_ && !reply_ && ++blocks_since_query_ >= kREPLY_WAIT_BLOCKS)
+        ++stats_.unanswered;
+    awaiting_reply_ = awaiting_reply_ && !reply_ && blocks_since_query_ < kREPLY_WAIT_BLOCKS;
 }
 
 void sensor_line::handle_event(void* aSelf, uint64_t /*aBlockTs*/, uint8_t aStat,

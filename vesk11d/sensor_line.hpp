@@ -27,8 +27,9 @@ namespace Vesk11d
 class sensor_line
 {
   public:
-    // Called with every whole block as received (header, body, checksum), intact or damaged.
-    using block_fn = std::function<void(const uint8_t* aBlock, size_t aSize)>;
+    // Called with every whole block as received (header, body, checksum), intact or damaged;
+    // aReply tells an intact block that carries a reply.
+    using block_fn = std::function<void(const uint8_t* aBlock, size_t aSize, bool aReply)>;
 
     sensor_line(const com_transport_args& aArgs, block_fn aOnBlock);
     ~sensor_line();
@@ -46,7 +47,8 @@ class sensor_line
     // Serves what a wait reported. False when the device is lost (it is then closed).
     bool serve(short aRevents);
     // Whether a query may go out now: an intact block seen since opening, its window still open,
-    // no query of ours since, nothing left to write.
+    // no query of ours since, nothing left to write, and the last query answered or given up
+    // (the sensor holds one query at a time: a second one would replace the first unanswered).
     bool can_send() const;
     // Sends one query batch; false when the write failed (the device is then closed).
     bool send(const uint8_t* aBatch);
@@ -57,6 +59,7 @@ class sensor_line
     static void handle_event(void* aSelf, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
                              void* aMsgPayloadData, uint8_t aMsgPayloadSize);
     void end_block(bool aIntact);
+    void take_intact();
     bool read_line();
     bool write_rest();
     void lose();
@@ -75,6 +78,9 @@ class sensor_line
     int64_t window_us_ = 0;
     uint8_t sent_[kUAT4_BATCH_SIZE] = {};
     bool echo_possible_ = false;
+    bool awaiting_reply_ = false;
+    bool reply_ = false; // the block ending is an intact reply
+    unsigned blocks_since_query_ = 0;
     uint8_t frame_[kFRAME485_MAX_SIZE] = {};
     size_t frame_size_ = 0;
     size_t frame_written_ = 0;

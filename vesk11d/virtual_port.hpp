@@ -62,6 +62,9 @@ class virtual_port
     // Queues a block for the client, whole or not at all, and starts writing it.
     void offer(const uint8_t* aBlock, size_t aSize);
 
+    // A reply block that is not for this client's waiting query: not copied, counted.
+    void withhold() { ++stats_.replies_withheld; }
+
     bool has_query() const { return has_query_; }
     const uint8_t* query() const { return query_; }
     void forwarded();

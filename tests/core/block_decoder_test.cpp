@@ -62,6 +62,8 @@ struct recorder
     std::vector<event> events;
     std::vector<uint64_t> stamps;
     block_decoder11_t* reset_at_next_block = nullptr; // the handler resets this decoder once
+    const block_decoder11_t* source = nullptr;        // the decoder whose offsets are kept
+    std::vector<uint64_t> offsets;                    // each event's BlockDecoder11__Offset
 
     static void handler(void* aUserData, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
                         void* aMsgPayloadData, uint8_t aMsgPayloadSize)
@@ -79,6 +81,14 @@ struct recorder
         }
         self->events.push_back({aStat, aMsgIdent, payload, data == nullptr});
         self->stamps.push_back(aBlockTs);
+        if (self->source != nullptr)
+        {
+            uint8_t head[255];
+            const size_t headSize = aStat == kBLOCKDECODER11_STAT_INIT
+                                        ? BlockDecoder11__CopyHead(self->source, head, sizeof head)
+                                        : 0;
+            self->offsets.push_back(BlockDecoder11__Offset(self->source) - headSize);
+        }
         if (aStat == kBLOCKDECODER11_STAT_INIT && self->reset_at_next_block != nullptr)
         {
             BlockDecoder11__Reset(self->reset_at_next_block);
@@ -181,7 +191,11 @@ const bytes_t kREBOOT_FRAME = {
 class decoder
 {
   public:
-    decoder() { EXPECT_TRUE(BlockDecoder11__Init(&handle_, recorder::handler, &rec_)); }
+    decoder()
+    {
+        EXPECT_TRUE(BlockDecoder11__Init(&handle_, recorder::handler, &rec_));
+        rec_.source = &handle_;
+    }
     ~decoder() { BlockDecoder11__Deinit(&handle_); }
     decoder(const decoder&) = delete;
     decoder& operator=(const decoder&) = delete;
@@ -336,6 +350,33 @@ TEST_P(block_decoder_cases, events_do_not_depend_on_how_the_stream_is_cut)
         d.feed(bytes_t(c.input.begin(), c.input.begin() + long(cut)));
         d.feed(bytes_t(c.input.begin() + long(cut), c.input.end()));
         ASSERT_EQ(d.rec().events, c.expected) << "cut at " << cut;
+    }
+}
+
+// From a header's start (its INIT offset less the header) to its final event's offset lie exactly
+// the frame's bytes: decoded alone they give the same events, however the frame was found.
+TEST_P(block_decoder_cases, offsets_span_each_frame_as_received)
+{
+    const decode_case& c = GetParam();
+    decoder whole;
+    whole.feed(c.input, 1);
+    const std::vector<event>& events = whole.rec().events;
+    const std::vector<uint64_t>& offsets = whole.rec().offsets;
+    for (size_t begin = 0; begin < events.size(); ++begin)
+    {
+        if (events[begin].stat != kBLOCKDECODER11_STAT_INIT)
+            continue;
+        size_t end = begin + 1;
+        while (end < events.size() && events[end].stat == kBLOCKDECODER11_STAT_MSG)
+            ++end;
+        if (end == events.size() || events[end].stat == kBLOCKDECODER11_STAT_INIT)
+            continue; // a frame cut short by the end of the input
+        decoder alone;
+        alone.feed(
+            bytes_t(c.input.begin() + long(offsets[begin]), c.input.begin() + long(offsets[end])));
+        EXPECT_EQ(alone.rec().events,
+                  std::vector<event>(events.begin() + long(begin), events.begin() + long(end) + 1))
+            << "frame at event " << begin;
     }
 }
 

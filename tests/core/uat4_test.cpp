@@ -467,3 +467,46 @@ TEST(uat_action4_assert, reply_msg2_checks_only_the_result)
 }
 
 } // namespace
+
+namespace
+{
+
+// ---- Bodies told apart ------------------------------------------------------------------------
+
+struct body_case
+{
+    const char* name;
+    std::function<void(bytes_t&)> change; // applied to a well-formed query batch
+    bool query;
+    bool well_formed;
+    bool reply;
+};
+
+TEST(uat_action4_body, query_and_reply_batches_are_told_apart)
+{
+    const body_case cases[] = {
+        {"as encoded", [](bytes_t&) {}, true, true, false},
+        {"batch checksum wrong", [](bytes_t& aBody) { aBody[10] ^= 1; }, true, false, false},
+        {"one byte short", [](bytes_t& aBody) { aBody.pop_back(); }, false, false, false},
+        {"one byte more", [](bytes_t& aBody) { aBody.push_back(0); }, false, false, false},
+        {"another ident", [](bytes_t& aBody) { aBody[11] = 0x02; }, false, false, false},
+        {"a reply's message 2", [](bytes_t& aBody) { aBody[14] = 0x79, aBody[15] = 0x42; }, true,
+         false, true},
+        {"a reply cut inside it",
+         [](bytes_t& aBody) { aBody[25] = 0x79, aBody[26] = 0x42, aBody.resize(30); }, false, false,
+         false},
+    };
+    uat4_action_t action;
+    UatAction4__InitSetGetParamF32(&action, 2000, 50, 0.5f, 0, 0);
+    for (const body_case& c : cases)
+    {
+        bytes_t body = _T_batch_bytes(action);
+        c.change(body);
+        EXPECT_EQ(UatAction4__IsQueryBatch(body.data(), body.size()), c.query) << c.name;
+        EXPECT_EQ(UatAction4__IsWellFormedQueryBatch(body.data(), body.size()), c.well_formed)
+            << c.name;
+        EXPECT_EQ(UatAction4__IsReplyBatch(body.data(), body.size()), c.reply) << c.name;
+    }
+}
+
+} // namespace

@@ -87,6 +87,10 @@ bool UatAction4__IsQueryBatch(const void* aBody, size_t aSize);
 // Whether they are a query batch whose batch checksum is right: one query as a sensor takes it.
 bool UatAction4__IsWellFormedQueryBatch(const void* aBody, size_t aSize);
 
+// Whether the aSize bytes at aBody, a block body message by message, carry a reply: a message
+// with 8 data bytes whose udt_index is kUAT4_REPLY_UDT_INDEX (the one with result and value).
+bool UatAction4__IsReplyBatch(const void* aBody, size_t aSize);
+
 // Whether a reply message 1 (group, array) or 3 (dimensions) of aMsgSize data bytes is about the
 // query's parameter. False for a size other than 8. Log nothing: a reply for another parameter
 // is not a failure of the reader.

@@ -218,6 +218,19 @@ bool UatAction4__IsWellFormedQueryBatch(const void* aBody, size_t aSize)
     return UatAction4__BatchCrc16(&batch) == Uat4__GetU16le(batch.header.data.batch_crc16);
 }
 
+bool UatAction4__IsReplyBatch(const void* aBody, size_t aSize)
+{
+    const uint8_t* body = static_cast<const uint8_t*>(aBody);
+    for (size_t at = 0; at + 3 <= aSize; at += 3u + body[at + 2])
+    {
+        const uint8_t* msg = body + at;
+        if (msg[2] == kUAT4_MSG_DATA_SIZE && at + kUAT4_MSG_SIZE <= aSize &&
+            Uat4__GetU16le(msg + 3) == kUAT4_REPLY_UDT_INDEX)
+            return true;
+    }
+    return false;
+}
+
 bool UatAction4__DecodeReplyMsg2(const void* aMsgData, uint8_t aMsgSize, uat4_action_t* aQueryReply)
 {
     const uat4_reply_batch__reply_msg2__data* data =
