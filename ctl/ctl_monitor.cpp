@@ -6,12 +6,11 @@
 #include <limits>
 
 #include "block_record.h"
+#include "ctl_watch_json.hpp"
 #include "ctl_commands.hpp"
 #include "ctl_error.hpp"
 #include "ctl_line_stats.hpp"
 #include "ctl_shared.hpp"
-#include "hex_format.hpp"
-#include "transport_serial_types11.h"
 
 namespace Orvo
 {
@@ -31,13 +30,6 @@ int64_t _T_now_us()
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-std::string _T_hex(const uint8_t* aBytes, size_t aSize)
-{
-    char text[3 * kFRAME485_MAX_SIZE + 1];
-    TextFormatHex(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
-    return text;
 }
 
 std::string _T_ms(int64_t aUs)
@@ -104,57 +96,15 @@ class line_watch
         }
     }
 
-    // The body size the header announced; the bytes delivered when there is no header.
-    size_t body_size() const
-    {
-        return record_.head_size >= 5 ? static_cast<size_t>(record_.head[3] << 8 | record_.head[4])
-                                      : record_.total;
-    }
-
-    // Intact: the frame as received. Damaged: header and messages; the wrong checksum is not kept.
-    std::string frame_hex(bool aIntact) const
-    {
-        uint8_t frame[kFRAME485_MAX_SIZE];
-        size_t size = aIntact ? BlockRecord__Frame(&record_, frame, sizeof frame) : 0;
-        if (size == 0)
-        {
-            std::copy(record_.head, record_.head + record_.head_size, frame);
-            size = record_.head_size + std::min(record_.size, sizeof frame - record_.head_size);
-            std::copy(record_.bytes, record_.bytes + (size - record_.head_size), frame + record_.head_size);
-        }
-        return _T_hex(frame, size);
-    }
-
     void show(bool aIntact)
     {
-        char at[32];
-        std::snprintf(at, sizeof at, "%10.3f", static_cast<double>(block_us_ - start_us_) / 1000.0);
-        ctl_json messages = ctl_json::array();
-        std::string text = at + std::string(aIntact ? "  ok            " : "  bad-checksum  ") +
-                           std::to_string(body_size());
-        for (size_t at_ = 0; at_ + 3 <= record_.size;)
-        {
-            const unsigned ident = static_cast<unsigned>(record_.bytes[at_] << 8 | record_.bytes[at_ + 1]);
-            const size_t size = std::min<size_t>(record_.bytes[at_ + 2], record_.size - at_ - 3);
-            const std::string data = _T_hex(record_.bytes + at_ + 3, size);
-            char name[16];
-            std::snprintf(name, sizeof name, "%04x:%zu", ident, size);
-            text += std::string("  ") + name + " [" + data + "]";
-            messages.push_back(ctl_json{{"ident", ident}, {"size", size}, {"data", data}});
-            at_ += 3 + size;
-        }
-        if (!output_.json())
-        {
-            output_.line(options_.hex ? text + "  frame [" + frame_hex(aIntact) + "]" : text);
-            return;
-        }
-        ctl_json block{{"t_ms", static_cast<double>(block_us_ - start_us_) / 1000.0},
-                       {"ok", aIntact},
-                       {"body_size", body_size()},
-                       {"messages", messages}};
-        if (options_.hex)
-            block["frame"] = frame_hex(aIntact);
-        output_.emit(block);
+        const ctl_json block = BlockJson(record_, aIntact,
+                                         static_cast<double>(block_us_ - start_us_) / 1000.0,
+                                         options_.hex);
+        if (output_.json())
+            output_.emit(block);
+        else
+            output_.line(BlockText(block));
     }
 
     const ctl_options& options_;
@@ -169,15 +119,6 @@ class line_watch
     uint64_t joined_at_ = 0;
 };
 
-ctl_json _T_period_json(const line_summary& aSum)
-{
-    if (aSum.periods == 0)
-        return nullptr;
-    return ctl_json{{"mean", aSum.mean_period_us / 1000.0},
-                    {"min", static_cast<double>(aSum.min_period_us) / 1000.0},
-                    {"max", static_cast<double>(aSum.max_period_us) / 1000.0}};
-}
-
 void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
 {
     const std::string verdict = Verdict(aSum);
@@ -188,7 +129,7 @@ void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
                                 {"damaged", aSum.damaged},
                                 {"garbage_bytes", aSum.garbage},
                                 {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
-                                {"period_ms", _T_period_json(aSum)},
+                                {"period_ms", PeriodJson(aSum)},
                                 {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
                                 {"verdict", verdict}}}});
         return;
