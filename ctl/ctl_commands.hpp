@@ -51,6 +51,7 @@ int RunDiff(const ctl_options& aOptions, ctl_output& aOutput);
 int RunApply(const ctl_options& aOptions, ctl_output& aOutput);
 int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput);
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput);
+int RunStatus(const ctl_options& aOptions, ctl_output& aOutput);
 int RunSave(const ctl_options& aOptions, ctl_output& aOutput);
 int RunResetRam(const ctl_options& aOptions, ctl_output& aOutput);
 int RunResetFlash(const ctl_options& aOptions, ctl_output& aOutput);

@@ -6,11 +6,12 @@
 #include <limits>
 
 #include "block_record.h"
-#include "ctl_watch_json.hpp"
 #include "ctl_commands.hpp"
+#include "ctl_daemon_link.hpp"
 #include "ctl_error.hpp"
 #include "ctl_line_stats.hpp"
 #include "ctl_shared.hpp"
+#include "ctl_watch_json.hpp"
 
 namespace Orvo
 {
@@ -98,9 +99,8 @@ class line_watch
 
     void show(bool aIntact)
     {
-        const ctl_json block = BlockJson(record_, aIntact,
-                                         static_cast<double>(block_us_ - start_us_) / 1000.0,
-                                         options_.hex);
+        const ctl_json block = BlockJson(
+            record_, aIntact, static_cast<double>(block_us_ - start_us_) / 1000.0, options_.hex);
         if (output_.json())
             output_.emit(block);
         else
@@ -124,14 +124,15 @@ void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
     const std::string verdict = Verdict(aSum);
     if (aOutput.json())
     {
-        aOutput.emit(ctl_json{{"summary",
-                               {{"intact", aSum.intact},
-                                {"damaged", aSum.damaged},
-                                {"garbage_bytes", aSum.garbage},
-                                {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
-                                {"period_ms", PeriodJson(aSum)},
-                                {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
-                                {"verdict", verdict}}}});
+        aOutput.emit(ctl_json{
+            {"summary",
+             {{"intact", aSum.intact},
+              {"damaged", aSum.damaged},
+              {"garbage_bytes", aSum.garbage},
+              {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
+              {"period_ms", PeriodJson(aSum)},
+              {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
+              {"verdict", verdict}}}});
         return;
     }
     aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " + std::to_string(aSum.damaged) +
@@ -170,10 +171,106 @@ void _T_watch(sensor_link& aLink, line_watch& aWatch, double aDurationS)
     }
 }
 
+// The line of a vesk11d, through its control socket: the daemon's block objects are the ones
+// this command makes, stamped from the subscription on; the garbage is the growth of the
+// daemon's count over the watch.
+class daemon_watch
+{
+  public:
+    daemon_watch(const ctl_options& aOptions, ctl_output& aOutput)
+        : options_(aOptions), output_(aOutput), link_(aOptions.device), start_us_(_T_now_us()),
+          stats_(start_us_)
+    {
+        link_.request(ctl_json{{"request", "status"}});
+        link_.request(ctl_json{{"request", "subscribe"}, {"hex", aOptions.hex}});
+        garbage_ = _T_garbage(link_.reply("status"));
+        link_.reply("subscribe");
+    }
+
+    // Until the count, the duration or a stop signal; throws ctl_error when the daemon goes.
+    void watch(double aDurationS)
+    {
+        const int64_t endUs = aDurationS > 0 ? start_us_ + static_cast<int64_t>(aDurationS * 1e6)
+                                             : std::numeric_limits<int64_t>::max();
+        ctl_json block;
+        while (options_.count == 0 || blocks_ < options_.count)
+        {
+            const int64_t leftUs = endUs - _T_now_us();
+            if (leftUs <= 0)
+                return;
+            const int waitMs =
+                static_cast<int>(std::min<int64_t>(kLISTEN_SLICE_MS, (leftUs + 999) / 1000));
+            const daemon_read read = link_.next(waitMs, &block);
+            if (read == daemon_read::stopped)
+                return;
+            if (read == daemon_read::object && block.contains("t_ms"))
+                show(block);
+            std::cout.flush();
+        }
+    }
+
+    line_summary finish()
+    {
+        const int64_t endUs = _T_now_us();
+        link_.request(ctl_json{{"request", "status"}});
+        const uint64_t garbage = _T_garbage(link_.reply("status"));
+        return stats_.finish(endUs, garbage - std::min(garbage, garbage_));
+    }
+
+    line_summary cut_short() const { return stats_.finish(_T_now_us(), 0); }
+
+  private:
+    static uint64_t _T_garbage(const ctl_json& aStatus)
+    {
+        return static_cast<uint64_t>(MemberNumber(Member(aStatus, "line"), "garbage_bytes"));
+    }
+
+    void show(const ctl_json& aBlock)
+    {
+        const int64_t atUs =
+            start_us_ + static_cast<int64_t>(aBlock.at("t_ms").get<double>() * 1000.0);
+        stats_.input(atUs);
+        stats_.block(atUs, aBlock.at("ok").get<bool>());
+        ++blocks_;
+        if (output_.json())
+            output_.emit(aBlock);
+        else
+            output_.line(BlockText(aBlock));
+    }
+
+    const ctl_options& options_;
+    ctl_output& output_;
+    daemon_link link_;
+    int64_t start_us_;
+    line_stats stats_;
+    uint64_t garbage_ = 0;
+    long long blocks_ = 0;
+};
+
+int _T_monitor_daemon(const ctl_options& aOptions, ctl_output& aOutput)
+{
+    daemon_watch watch(aOptions, aOutput);
+    try
+    {
+        watch.watch(aOptions.duration_s);
+    }
+    catch (const ctl_error&)
+    {
+        // The daemon went: its garbage count cannot be asked for any more.
+        _T_show_summary(aOutput, watch.cut_short());
+        throw;
+    }
+    const line_summary summary = watch.finish();
+    _T_show_summary(aOutput, summary);
+    return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
+}
+
 } // namespace
 
 int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
 {
+    if (IsControlSocket(aOptions.device))
+        return _T_monitor_daemon(aOptions, aOutput);
     line_watch watch(aOptions, aOutput);
     link_settings settings = LinkSettings(aOptions);
     settings.tap = line_watch::tap;

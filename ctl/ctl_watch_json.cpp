@@ -54,8 +54,8 @@ ctl_json BlockJson(const block_record& aRecord, bool aIntact, double aAtMs, bool
         const unsigned ident =
             static_cast<unsigned>(aRecord.bytes[at] << 8 | aRecord.bytes[at + 1]);
         const size_t size = std::min<size_t>(aRecord.bytes[at + 2], aRecord.size - at - 3);
-        messages.push_back(
-            ctl_json{{"ident", ident}, {"size", size}, {"data", _T_hex(aRecord.bytes + at + 3, size)}});
+        messages.push_back(ctl_json{
+            {"ident", ident}, {"size", size}, {"data", _T_hex(aRecord.bytes + at + 3, size)}});
         at += 3 + size;
     }
     ctl_json block{{"t_ms", aAtMs},
@@ -71,9 +71,9 @@ std::string BlockText(const ctl_json& aBlock)
 {
     char at[32];
     std::snprintf(at, sizeof at, "%10.3f", aBlock.at("t_ms").get<double>());
-    std::string text = at + std::string(aBlock.at("ok").get<bool>() ? "  ok            "
-                                                                     : "  bad-checksum  ") +
-                       std::to_string(aBlock.at("body_size").get<size_t>());
+    std::string text =
+        at + std::string(aBlock.at("ok").get<bool>() ? "  ok            " : "  bad-checksum  ") +
+        std::to_string(aBlock.at("body_size").get<size_t>());
     for (const ctl_json& message : aBlock.at("messages"))
     {
         char name[16];

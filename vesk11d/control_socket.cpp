@@ -83,7 +83,8 @@ void control_socket::open()
         bind(listen_fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     umask(mask);
     if (!bound || listen(listen_fd_, kBACKLOG) != 0)
-        throw daemon_error(kEXIT_CANTCREAT, _T_why("cannot make the control socket " + setup_.path));
+        throw daemon_error(kEXIT_CANTCREAT,
+                           _T_why("cannot make the control socket " + setup_.path));
     if (chown(setup_.path.c_str(), setup_.owner, setup_.group) != 0 ||
         chmod(setup_.path.c_str(), setup_.mode) != 0)
         throw daemon_error(kEXIT_CANTCREAT,
@@ -107,9 +108,8 @@ void control_socket::add_waits(std::vector<pollfd>& aWaits) const
 {
     aWaits.push_back(pollfd{listen_fd_, POLLIN, 0});
     for (const client& one : clients_)
-        aWaits.push_back(
-            pollfd{one.fd, static_cast<short>(POLLIN | (one.out_sent < one.out.size() ? POLLOUT : 0)),
-                   0});
+        aWaits.push_back(pollfd{
+            one.fd, static_cast<short>(POLLIN | (one.out_sent < one.out.size() ? POLLOUT : 0)), 0});
 }
 
 void control_socket::serve(const pollfd* aWaits)
@@ -170,7 +170,8 @@ bool control_socket::read_requests(client& aClient)
         return false;
     for (ssize_t at = 0; at < got && aClient.fd >= 0;)
     {
-        const char* end = static_cast<const char*>(std::memchr(bytes + at, '\n', static_cast<size_t>(got - at)));
+        const char* end =
+            static_cast<const char*>(std::memchr(bytes + at, '\n', static_cast<size_t>(got - at)));
         const size_t size = static_cast<size_t>((end != nullptr ? end - bytes : got) - at);
         if (!aClient.skipping)
             aClient.in.append(bytes + at, size);
@@ -202,12 +203,14 @@ void control_socket::answer(client& aClient, const std::string& aLine)
         return;
     const ctl_json request = ctl_json::parse(aLine, nullptr, false);
     ctl_json reply;
-    const ctl_json* version = request.is_object() && request.contains("v") ? &request["v"] : nullptr;
-    const ctl_json* hex = request.is_object() && request.contains("hex") ? &request["hex"] : nullptr;
-    const std::string what = request.is_object() && request.contains("request") &&
-                                     request["request"].is_string()
-                                 ? request["request"].get<std::string>()
-                                 : "";
+    const ctl_json* version =
+        request.is_object() && request.contains("v") ? &request["v"] : nullptr;
+    const ctl_json* hex =
+        request.is_object() && request.contains("hex") ? &request["hex"] : nullptr;
+    const std::string what =
+        request.is_object() && request.contains("request") && request["request"].is_string()
+            ? request["request"].get<std::string>()
+            : "";
     if (!request.is_object())
         reply = _T_error("malformed", "a request is one JSON object on one line");
     else if (version != nullptr && *version != kCONTROL_VERSION)
@@ -257,9 +260,9 @@ bool control_socket::flush(client& aClient)
 {
     while (aClient.out_sent < aClient.out.size())
     {
-        const ssize_t sent = ::send(aClient.fd, aClient.out.data() + aClient.out_sent,
-                                    aClient.out.size() - aClient.out_sent,
-                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent =
+            ::send(aClient.fd, aClient.out.data() + aClient.out_sent,
+                   aClient.out.size() - aClient.out_sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0)
             return errno == EAGAIN || errno == EINTR;
         aClient.out_sent += static_cast<size_t>(sent);
@@ -296,8 +299,9 @@ void control_socket::count_subscribers()
 {
     stats_.connected = static_cast<size_t>(std::count_if(
         clients_.begin(), clients_.end(), [](const client& aClient) { return aClient.fd >= 0; }));
-    stats_.subscribers = static_cast<size_t>(std::count_if(
-        clients_.begin(), clients_.end(), [](const client& aClient) { return aClient.subscribed; }));
+    stats_.subscribers = static_cast<size_t>(std::count_if(clients_.begin(), clients_.end(),
+                                                           [](const client& aClient)
+                                                           { return aClient.subscribed; }));
 }
 
 } // namespace Vesk11d

@@ -43,12 +43,12 @@ struct control_setup
 
 struct control_stats
 {
-    uint64_t clients = 0;    // connections accepted
-    uint64_t refused = 0;    // connections closed at once: too many clients
-    uint64_t dropped = 0;    // clients dropped because their replies piled up
-    uint64_t malformed = 0;  // requests answered with an error object
-    size_t connected = 0;    // clients connected now
-    size_t subscribers = 0;  // of which subscribed
+    uint64_t clients = 0;   // connections accepted
+    uint64_t refused = 0;   // connections closed at once: too many clients
+    uint64_t dropped = 0;   // clients dropped because their replies piled up
+    uint64_t malformed = 0; // requests answered with an error object
+    size_t connected = 0;   // clients connected now
+    size_t subscribers = 0; // of which subscribed
 };
 
 class control_socket

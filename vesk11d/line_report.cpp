@@ -37,9 +37,8 @@ line_report::line_report(const daemon_options& aOptions, const std::string& aLin
                          const sensor_line& aLine,
                          const std::vector<std::unique_ptr<virtual_port>>& aPorts)
     : options_(aOptions), line_(aLine), ports_(aPorts),
-      watch_([this](const block_record& aRecord, bool aIntact, int64_t aAtUs) {
-          control_.block(aRecord, aIntact, aAtUs);
-      }),
+      watch_([this](const block_record& aRecord, bool aIntact, int64_t aAtUs)
+             { control_.block(aRecord, aIntact, aAtUs); }),
       control_(_T_control(aOptions, aLineDir),
                [this] {
                    return StatusJson(

@@ -43,8 +43,8 @@ line_watch::~line_watch()
     BlockDecoder11__Deinit(&decoder_);
 }
 
-void line_watch::handle_event(void* aSelf, uint64_t /*aBlockTs*/, uint8_t aStat,
-                              uint16_t aMsgIdent, void* aMsgPayloadData, uint8_t aMsgPayloadSize)
+void line_watch::handle_event(void* aSelf, uint64_t /*aBlockTs*/, uint8_t aStat, uint16_t aMsgIdent,
+                              void* aMsgPayloadData, uint8_t aMsgPayloadSize)
 {
     line_watch* self = static_cast<line_watch*>(aSelf);
     BlockRecord__Take(&self->record_, aStat, aMsgIdent, aMsgPayloadData, aMsgPayloadSize);

@@ -65,9 +65,9 @@ std::string _T_url(const sockaddr_storage& aAddress, uint16_t aPort)
 {
     char host[INET6_ADDRSTRLEN] = "";
     const bool v6 = aAddress.ss_family == AF_INET6;
-    const void* raw = v6 ? static_cast<const void*>(
-                               &reinterpret_cast<const sockaddr_in6*>(&aAddress)->sin6_addr)
-                         : &reinterpret_cast<const sockaddr_in*>(&aAddress)->sin_addr;
+    const void* raw =
+        v6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&aAddress)->sin6_addr)
+           : &reinterpret_cast<const sockaddr_in*>(&aAddress)->sin_addr;
     inet_ntop(aAddress.ss_family, raw, host, sizeof host);
     return std::string("http://") + (v6 ? "[" : "") + host + (v6 ? "]" : "") + ":" +
            std::to_string(aPort) + "/metrics";
@@ -113,9 +113,9 @@ std::string metrics_http::start(const std::string& aListen)
 {
     socklen_t size = 0;
     sockaddr_storage address = _T_resolve(aListen, &size);
-    const uint16_t port = ntohs(address.ss_family == AF_INET6
-                                    ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                                    : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    const uint16_t port =
+        ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                            : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ERROR_LOG;
     if (address.ss_family == AF_INET6)
         flags |= MHD_USE_IPv6;

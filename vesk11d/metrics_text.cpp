@@ -19,12 +19,13 @@ class exposition
 
     void head(const char* aName, const char* aType, const char* aHelp)
     {
-        text_ += std::string("# HELP ") + aName + " " + aHelp + "\n# TYPE " + aName + " " + aType +
-                 "\n";
+        text_ +=
+            std::string("# HELP ") + aName + " " + aHelp + "\n# TYPE " + aName + " " + aType + "\n";
     }
     void sample(const std::string& aName, const std::string& aLabels, const std::string& aValue)
     {
-        text_ += aName + "{" + line_ + (aLabels.empty() ? "" : "," + aLabels) + "} " + aValue + "\n";
+        text_ +=
+            aName + "{" + line_ + (aLabels.empty() ? "" : "," + aLabels) + "} " + aValue + "\n";
     }
     void one(const char* aName, const char* aType, const char* aHelp, const std::string& aValue)
     {
@@ -60,8 +61,8 @@ std::string _T_seconds(int64_t aUs)
 void _T_line(exposition& aOut, const metrics_snapshot& aSnap)
 {
     const line_stats& line = aSnap.stats;
-    aOut.one("vesk11d_line_up", "gauge", "1 while the daemon holds the line open, 0 while it is lost",
-             line.open ? "1" : "0");
+    aOut.one("vesk11d_line_up", "gauge",
+             "1 while the daemon holds the line open, 0 while it is lost", line.open ? "1" : "0");
     aOut.head("vesk11d_line_blocks_total", "counter",
               "Blocks the sensor sent, by result: intact, damaged (bad body checksum), too_long "
               "(not copied)");
@@ -155,7 +156,8 @@ void _T_ports(exposition& aOut, const metrics_snapshot& aSnap)
     {
         aOut.head(metric.name, metric.type, metric.help);
         for (const port_snapshot& port : aSnap.ports)
-            aOut.sample(metric.name, "port=\"" + port.name + "\"", _T_number(metric.value(port.stats)));
+            aOut.sample(metric.name, "port=\"" + port.name + "\"",
+                        _T_number(metric.value(port.stats)));
     }
 }
 
@@ -166,8 +168,8 @@ void _T_daemon(exposition& aOut, const metrics_snapshot& aSnap)
     aOut.one("vesk11d_control_clients_dropped_total", "counter",
              "Control socket clients dropped because they did not read their replies",
              _T_number(aSnap.control.dropped));
-    aOut.one("vesk11d_start_time_seconds", "gauge", "Start time of the daemon, seconds since the epoch",
-             _T_seconds(aSnap.start_wall_us));
+    aOut.one("vesk11d_start_time_seconds", "gauge",
+             "Start time of the daemon, seconds since the epoch", _T_seconds(aSnap.start_wall_us));
     aOut.head("vesk11d_build_info", "gauge", "The daemon's version, in its label; always 1");
     aOut.sample("vesk11d_build_info", "version=\"" VESK11_VERSION "\"", "1");
 }
