@@ -124,15 +124,14 @@ void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
     const std::string verdict = Verdict(aSum);
     if (aOutput.json())
     {
-        aOutput.emit(ctl_json{
-            {"summary",
-             {{"intact", aSum.intact},
-              {"damaged", aSum.damaged},
-              {"garbage_bytes", aSum.garbage},
-              {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
-              {"period_ms", PeriodJson(aSum)},
-              {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
-              {"verdict", verdict}}}});
+        aOutput.emit(ctl_json{{"summary",
+                               {{"intact", aSum.intact},
+                                {"damaged", aSum.damaged},
+                                {"garbage_bytes", aSum.garbage},
+                                {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
+                                {"period_ms", PeriodJson(aSum)},
+                                {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
+                                {"verdict", verdict}}}});
         return;
     }
     aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " + std::to_string(aSum.damaged) +
