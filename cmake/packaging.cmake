@@ -7,7 +7,7 @@ set(VESK11_RELEASE_DATE "2026-12-07")
 # Man pages carry the version and release date, then are compressed as Debian's policy asks
 # (gzip -n keeps the archive reproducible: no name or time stamp inside).
 find_program(VESK11_GZIP gzip REQUIRED)
-set(VESK11_MAN_PAGES vesk11-cli.1 vesk11-ctl.1 vesk11-sim.1)
+set(VESK11_MAN_PAGES vesk11-cli.1 vesk11-ctl.1 vesk11-sim.1 vesk11d.8)
 set(VESK11_MAN_OUTPUTS)
 foreach(page IN LISTS VESK11_MAN_PAGES)
   set(roff ${PROJECT_BINARY_DIR}/man/${page})
@@ -18,11 +18,12 @@ foreach(page IN LISTS VESK11_MAN_PAGES)
     COMMENT "Compressing man page ${page}"
     VERBATIM)
   list(APPEND VESK11_MAN_OUTPUTS ${roff}.gz)
+  string(REGEX REPLACE ".*\\." "" section ${page})
+  install(FILES ${roff}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 add_custom_target(vesk11_man ALL DEPENDS ${VESK11_MAN_OUTPUTS})
-install(FILES ${VESK11_MAN_OUTPUTS} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-foreach(program IN ITEMS vesk11-cli vesk11-ctl)
+foreach(program IN ITEMS vesk11-cli vesk11-ctl vesk11d)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/${program}.bash
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
     RENAME ${program})
@@ -50,6 +51,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "verified writes by name, a JSON configuration document to dump, compare and apply\n"
   "(only the differences, each read back, rolled back on any failure, saved to flash\n"
   "only when something changed), over one link session per command.\n"
+  "\n"
+  "vesk11d owns one sensor line and shares it through virtual ports (pseudo-terminals), so\n"
+  "the application that consumes the sensor's data, vesk11-ctl and vesk11-cli work side by\n"
+  "side; its systemd template unit vesk11d@.service is installed disabled.\n"
   "\n"
   "vesk11-sim, a virtual sensor on a pseudo-terminal, is included for trying the tool,\n"
   "writing scripts against it and rehearsing failures without hardware.")

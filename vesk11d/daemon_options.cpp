@@ -106,24 +106,17 @@ port_option _T_port(const std::string& aText)
     return port;
 }
 
-uid_t _T_owner(const char* aOption, const std::string& aText)
+// A user or group by name or number: getpwnam with passwd::pw_uid, or getgrnam with group::gr_gid.
+template <typename Entry, typename Id>
+Id _T_id(const std::string& aText, Entry* (*aLookup)(const char*), Id Entry::*aField,
+         const char* aOption)
 {
-    if (const passwd* user = getpwnam(aText.c_str()))
-        return user->pw_uid;
+    if (const Entry* entry = aLookup(aText.c_str()))
+        return entry->*aField;
     long long id = 0;
     if (TextToInteger(aText, 0, 0x7FFFFFFE, &id))
-        return static_cast<uid_t>(id);
-    throw UsageError(std::string("option --") + aOption + ": no user '" + aText + "'");
-}
-
-gid_t _T_group(const char* aOption, const std::string& aText)
-{
-    if (const group* found = getgrnam(aText.c_str()))
-        return found->gr_gid;
-    long long id = 0;
-    if (TextToInteger(aText, 0, 0x7FFFFFFE, &id))
-        return static_cast<gid_t>(id);
-    throw UsageError(std::string("option --") + aOption + ": no group '" + aText + "'");
+        return static_cast<Id>(id);
+    throw UsageError(std::string("option --") + aOption + ": no such name '" + aText + "'");
 }
 
 int _T_mode(const char* aOption, const std::string& aText)
@@ -153,19 +146,19 @@ void _T_take(daemon_options& aOptions, int aId, const std::string& aValue, bool*
         aOptions.ports.push_back(_T_port(aValue));
         break;
     case kOPT_PORT_OWNER:
-        aOptions.port_owner = _T_owner("port-owner", aValue);
+        aOptions.port_owner = _T_id(aValue, getpwnam, &passwd::pw_uid, "port-owner");
         break;
     case kOPT_PORT_GROUP:
-        aOptions.port_group = _T_group("port-group", aValue);
+        aOptions.port_group = _T_id(aValue, getgrnam, &group::gr_gid, "port-group");
         break;
     case kOPT_PORT_MODE:
         aOptions.port_mode = _T_mode("port-mode", aValue);
         break;
     case kOPT_CONTROL_OWNER:
-        aOptions.control_owner = _T_owner("control-owner", aValue);
+        aOptions.control_owner = _T_id(aValue, getpwnam, &passwd::pw_uid, "control-owner");
         break;
     case kOPT_CONTROL_GROUP:
-        aOptions.control_group = _T_group("control-group", aValue);
+        aOptions.control_group = _T_id(aValue, getgrnam, &group::gr_gid, "control-group");
         break;
     case kOPT_CONTROL_MODE:
         aOptions.control_mode = _T_mode("control-mode", aValue);

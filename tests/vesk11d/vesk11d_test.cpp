@@ -93,13 +93,12 @@ struct daemon_case
     friend void PrintTo(const daemon_case& aCase, std::ostream* aOut) { *aOut << aCase.name; }
     const char* name;
     std::vector<std::string> ports;
+    std::vector<std::string> sim; // more options of the simulator
     int stop_signal;
     std::function<void(scene&)> act;
     // "line COUNTER>N" or "port NAME COUNTER=N" on the daemon's closing report.
     std::vector<std::string> expect;
-    // The simulator's options (default: a 2 ms period) and more of the daemon's; @PORT@ is a
-    // free loopback port, @DIR@ the scene's folder.
-    std::vector<std::string> sim_options = {"--period", "2"};
+    // More options of the daemon: @PORT@ becomes a free loopback port, @DIR@ the scene's folder.
     std::vector<std::string> daemon_options = {};
 };
 
@@ -122,8 +121,8 @@ class scene : public ::testing::TestWithParam<daemon_case>
 
     void start_sim()
     {
-        std::vector<std::string> args{"--link", link_};
-        args.insert(args.end(), GetParam().sim_options.begin(), GetParam().sim_options.end());
+        std::vector<std::string> args{"--link", link_, "--period", "2"};
+        args.insert(args.end(), GetParam().sim.begin(), GetParam().sim.end());
         sim_ = std::make_unique<cli_child>(args, std::vector<std::string>{}, nullptr, -1,
                                            VESK11_SIM_BINARY);
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -694,78 +693,39 @@ void metrics_scraped(scene& aScene)
     EXPECT_EQ(check.status, 0) << check.out << check.err;
 }
 
+// clang-format off
+// name, ports, simulator options, stop signal, what the clients do, the counters it leaves.
 const daemon_case kCASES[] = {
-    {"fan_out_to_a_reader_and_an_apply",
-     {"a", "b", "c:ro"},
-     SIGTERM,
-     fan_out_reader_and_apply,
+    {"fan_out_to_a_reader_and_an_apply", {"a", "b", "c:ro"}, {}, SIGTERM, fan_out_reader_and_apply,
      {"port a blocks_dropped=0", "port b queries_forwarded>2", "line queries_sent>2"}},
-    {"a_reader_that_never_reads",
-     {"a", "b"},
-     SIGINT,
-     reader_that_never_reads,
+    {"a_reader_that_never_reads", {"a", "b"}, {}, SIGINT, reader_that_never_reads,
      {"port a blocks_dropped>0", "port b blocks_dropped=0"}},
-    {"a_garbage_writer",
-     {"a", "b"},
-     SIGHUP,
-     garbage_writer,
+    {"a_garbage_writer", {"a", "b"}, {}, SIGHUP, garbage_writer,
      {"port a garbage_bytes>0", "port a queries_forwarded=0", "port b queries_forwarded>0"}},
-    {"a_read_only_port",
-     {"a:ro"},
-     SIGTERM,
-     read_only_port,
+    {"a_read_only_port", {"a:ro"}, {}, SIGTERM, read_only_port,
      {"port a ignored_bytes>0", "line queries_sent=0"}},
-    {"two_concurrent_applies",
-     {"a", "b"},
-     SIGTERM,
-     two_concurrent_applies,
+    {"two_concurrent_applies", {"a", "b"}, {"--reply-delay", "2"}, SIGTERM, two_concurrent_applies,
      {"port a queries_forwarded>3", "port b queries_forwarded>3", "line unanswered=0"}},
-    {"the_simulator_restarted_on_its_link",
-     {"a", "b"},
-     SIGTERM,
-     simulator_restarted,
+    {"the_simulator_restarted_on_its_link", {"a", "b"}, {}, SIGTERM, simulator_restarted,
      {"line losses=1", "line opens=2"}},
-    {"the_locked_line_names_the_port", {"ro:ro", "rw"}, SIGTERM, locked_line, {"line opens=1"}},
-    {"status_healthy", {"a"}, SIGTERM, verdict_is("healthy", 50), {}},
-    {"status_garbage",
-     {"a"},
-     SIGTERM,
-     verdict_is("bytes between blocks", 50),
-     {},
-     {"--period", "2", "--noise"}},
-    {"status_damaged",
-     {"a"},
-     SIGTERM,
-     verdict_is("% damaged", 1),
-     {},
-     {"--period", "2", "--bad-crc", "2500"}},
-    {"status_no_intact_block",
-     {"a"},
-     SIGTERM,
-     verdict_is("bytes but no intact block", 0),
-     {},
-     {"--period", "2", "--bad-crc", "100000000"}},
-    {"status_no_blocks", {"a"}, SIGTERM, verdict_is("no blocks", 0), {}, {"--silent"}},
-    {"a_subscription_counts_every_block",
-     {"a"},
-     SIGTERM,
-     subscription_counts_every_block,
+    {"the_locked_line_names_the_port", {"ro:ro", "rw"}, {}, SIGTERM, locked_line, {"line opens=1"}},
+    {"status_healthy", {"a"}, {}, SIGTERM, verdict_is("healthy", 50), {}},
+    {"status_garbage", {"a"}, {"--noise"}, SIGTERM, verdict_is("bytes between blocks", 50), {}},
+    {"status_damaged", {"a"}, {"--bad-crc", "2500"}, SIGTERM, verdict_is("% damaged", 1), {}},
+    {"status_no_intact_block", {"a"}, {"--bad-crc", "100000000"}, SIGTERM,
+     verdict_is("bytes but no intact block", 0), {}},
+    {"status_no_blocks", {"a"}, {"--silent"}, SIGTERM, verdict_is("no blocks", 0), {}},
+    {"a_subscription_counts_every_block", {"a"}, {}, SIGTERM, subscription_counts_every_block,
      {"line blocks_damaged=0"}},
-    {"bad_requests_on_the_control_socket", {"a"}, SIGTERM, bad_requests, {"line opens=1"}},
-    {"a_subscriber_that_never_reads",
-     {"a"},
-     SIGTERM,
-     subscriber_that_never_reads,
+    {"bad_requests_on_the_control_socket", {"a"}, {}, SIGTERM, bad_requests, {"line opens=1"}},
+    {"a_subscriber_that_never_reads", {"a"}, {}, SIGTERM, subscriber_that_never_reads,
      {"port a blocks_dropped=0"}},
-    {"metrics_scraped_during_an_apply",
-     {"a"},
-     SIGTERM,
-     metrics_scraped,
+    {"metrics_scraped_during_an_apply", {"a"}, {}, SIGTERM, metrics_scraped,
      {"port a queries_forwarded>2", "line unanswered=0", "port a blocks_dropped=0"},
-     {"--period", "2"},
      {"--metrics-listen", "127.0.0.1:@PORT@", "--metrics-file", "@DIR@/vesk11d.prom"}},
 };
 
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(vesk11d, scene, ::testing::ValuesIn(kCASES),
                          [](const auto& aInfo) { return std::string(aInfo.param.name); });
 
