@@ -186,6 +186,31 @@ std::string MetricsText(const metrics_snapshot& aSnapshot)
     return out.text();
 }
 
+void metrics_board::publish(const metrics_snapshot& aSnapshot)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    snapshot_ = aSnapshot;
+    ++version_;
+}
+
+std::string metrics_board::text() const
+{
+    metrics_snapshot copy;
+    uint64_t version = 0;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (text_version_ == version_)
+            return text_;
+        copy = snapshot_;
+        version = version_;
+    }
+    std::string text = MetricsText(copy);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    text_ = text;
+    text_version_ = version;
+    return text;
+}
+
 } // namespace Vesk11d
 } // namespace Support
 } // namespace Orvo

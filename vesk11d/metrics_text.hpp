@@ -41,28 +41,19 @@ struct metrics_snapshot
 std::string MetricsText(const metrics_snapshot& aSnapshot);
 
 // The snapshot between the loop, which publishes it, and the threads that serve it; each side
-// holds the lock only to copy it.
+// holds the lock only to copy. The text is made once per snapshot, however often it is asked for.
 class metrics_board
 {
   public:
-    void publish(const metrics_snapshot& aSnapshot)
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        snapshot_ = aSnapshot;
-    }
-    std::string text() const
-    {
-        metrics_snapshot copy;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            copy = snapshot_;
-        }
-        return MetricsText(copy);
-    }
+    void publish(const metrics_snapshot& aSnapshot);
+    std::string text() const;
 
   private:
     mutable std::mutex mutex_;
     metrics_snapshot snapshot_;
+    uint64_t version_ = 0;
+    mutable std::string text_;
+    mutable uint64_t text_version_ = ~uint64_t{0};
 };
 
 } // namespace Vesk11d
