@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <limits>
 
@@ -31,6 +32,14 @@ int64_t _T_now_us()
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+void _T_show_block(ctl_output& aOutput, const ctl_json& aBlock)
+{
+    if (aOutput.json())
+        aOutput.emit(aBlock);
+    else
+        aOutput.line(BlockText(aBlock));
 }
 
 std::string _T_ms(int64_t aUs)
@@ -99,12 +108,9 @@ class line_watch
 
     void show(bool aIntact)
     {
-        const ctl_json block = BlockJson(
-            record_, aIntact, static_cast<double>(block_us_ - start_us_) / 1000.0, options_.hex);
-        if (output_.json())
-            output_.emit(block);
-        else
-            output_.line(BlockText(block));
+        _T_show_block(output_,
+                      BlockJson(record_, aIntact,
+                                static_cast<double>(block_us_ - start_us_) / 1000.0, options_.hex));
     }
 
     const ctl_options& options_;
@@ -231,10 +237,7 @@ class daemon_watch
         stats_.input(atUs);
         stats_.block(atUs, aBlock.at("ok").get<bool>());
         ++blocks_;
-        if (output_.json())
-            output_.emit(aBlock);
-        else
-            output_.line(BlockText(aBlock));
+        _T_show_block(output_, aBlock);
     }
 
     const ctl_options& options_;
@@ -246,22 +249,32 @@ class daemon_watch
     long long blocks_ = 0;
 };
 
-int _T_monitor_daemon(const ctl_options& aOptions, ctl_output& aOutput)
+// Runs a watch and shows its summary, after a failure too (aFinish told so); the status: 0 when
+// an intact block was seen, 69 when none.
+int _T_watch_then_sum_up(ctl_output& aOutput, const std::function<void()>& aWatch,
+                         const std::function<line_summary(bool aFailed)>& aFinish)
 {
-    daemon_watch watch(aOptions, aOutput);
     try
     {
-        watch.watch(aOptions.duration_s);
+        aWatch();
     }
     catch (const ctl_error&)
     {
-        // The daemon went: its garbage count cannot be asked for any more.
-        _T_show_summary(aOutput, watch.cut_short());
+        _T_show_summary(aOutput, aFinish(true));
         throw;
     }
-    const line_summary summary = watch.finish();
+    const line_summary summary = aFinish(false);
     _T_show_summary(aOutput, summary);
     return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
+}
+
+// When the daemon went, its garbage count cannot be asked for any more.
+int _T_monitor_daemon(const ctl_options& aOptions, ctl_output& aOutput)
+{
+    daemon_watch watch(aOptions, aOutput);
+    return _T_watch_then_sum_up(
+        aOutput, [&] { watch.watch(aOptions.duration_s); },
+        [&](bool aFailed) { return aFailed ? watch.cut_short() : watch.finish(); });
 }
 
 } // namespace
@@ -276,18 +289,9 @@ int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
     settings.tap_arg = &watch;
     sensor_link link(settings);
     watch.attach(link.decoder());
-    try
-    {
-        _T_watch(link, watch, aOptions.duration_s);
-    }
-    catch (const ctl_error&)
-    {
-        _T_show_summary(aOutput, watch.finish());
-        throw;
-    }
-    const line_summary summary = watch.finish();
-    _T_show_summary(aOutput, summary);
-    return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
+    return _T_watch_then_sum_up(
+        aOutput, [&] { _T_watch(link, watch, aOptions.duration_s); },
+        [&](bool) { return watch.finish(); });
 }
 
 } // namespace Vesk11Ctl

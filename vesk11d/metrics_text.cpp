@@ -51,11 +51,11 @@ std::string _T_number(double aValue)
     return text;
 }
 
+// Seconds with milliseconds, from microseconds (none negative).
 std::string _T_seconds(int64_t aUs)
 {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.3f", static_cast<double>(aUs) / 1e6);
-    return text;
+    return std::to_string(aUs / 1000000) + "." +
+           std::to_string(1000 + aUs % 1000000 / 1000).substr(1);
 }
 
 void _T_line(exposition& aOut, const metrics_snapshot& aSnap)
