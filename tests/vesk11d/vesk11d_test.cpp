@@ -339,6 +339,17 @@ class stream_client
     std::string in_;
 };
 
+// The control socket's mode, and whether its group is the line's.
+std::pair<mode_t, bool> control_access(scene& aScene)
+{
+    struct stat socket
+    {
+    }, line{};
+    EXPECT_EQ(stat(aScene.control().c_str(), &socket), 0);
+    EXPECT_EQ(stat(aScene.line().c_str(), &line), 0);
+    return {socket.st_mode & 07777, socket.st_gid == line.st_gid};
+}
+
 json status_of(scene& aScene)
 {
     stream_client client(aScene.control());
@@ -568,6 +579,7 @@ void subscription_counts_every_block(scene& aScene)
                   first["line"]["blocks_intact"].get<uint64_t>(),
               blocks);
     EXPECT_EQ(block["control"]["subscribers"], 1);
+    EXPECT_EQ(control_access(aScene), std::make_pair(mode_t{0660}, true));
     const cli_result monitor =
         aScene.ctl(aScene.control(), {"monitor", "--count", "5", "--json", "--hex"});
     EXPECT_EQ(monitor.status, 0) << monitor.err;
@@ -608,6 +620,7 @@ void bad_requests(scene& aScene)
     }
     client.send("{\"request\": \"status\", \"v\": 1}\n");
     EXPECT_EQ(client.next()["reply"], "status");
+    EXPECT_EQ(control_access(aScene), std::make_pair(mode_t{0640}, true));
 }
 
 // Its replies pile up until it is dropped; a port's reader misses nothing meanwhile.
@@ -717,7 +730,8 @@ const daemon_case kCASES[] = {
     {"status_no_blocks", {"a"}, {"--silent"}, SIGTERM, verdict_is("no blocks", 0), {}},
     {"a_subscription_counts_every_block", {"a"}, {}, SIGTERM, subscription_counts_every_block,
      {"line blocks_damaged=0"}},
-    {"bad_requests_on_the_control_socket", {"a"}, {}, SIGTERM, bad_requests, {"line opens=1"}},
+    {"bad_requests_on_the_control_socket", {"a"}, {}, SIGTERM, bad_requests, {"line opens=1"},
+     {"--control-mode", "0640"}},
     {"a_subscriber_that_never_reads", {"a"}, {}, SIGTERM, subscriber_that_never_reads,
      {"port a blocks_dropped=0"}},
     {"metrics_scraped_during_an_apply", {"a"}, {}, SIGTERM, metrics_scraped,
