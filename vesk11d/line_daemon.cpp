@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -70,6 +71,23 @@ daemon_error _T_open_error(const std::string& aDevice, const com_open_failure& a
     return daemon_error(kEXIT_SOFTWARE, "cannot open " + aDevice);
 }
 
+// Links a daemon that was killed left behind, ports of its own among them, which this run may not
+// have.
+void _T_remove_links(const std::string& aDir)
+{
+    DIR* folder = opendir(aDir.c_str());
+    if (folder == nullptr)
+        return;
+    while (const dirent* entry = readdir(folder))
+    {
+        struct stat found = {};
+        const std::string path = aDir + "/" + entry->d_name;
+        if (lstat(path.c_str(), &found) == 0 && S_ISLNK(found.st_mode))
+            unlink(path.c_str());
+    }
+    closedir(folder);
+}
+
 void _T_make_dir(const std::string& aPath)
 {
     if (mkdir(aPath.c_str(), 0755) != 0 && errno != EEXIST)
@@ -128,15 +146,13 @@ void line_daemon::make_folder()
                                                 std::to_string(other.pid) + ") for " +
                                                 other.device + ": give another --name");
     folder_made_ = true;
+    _T_remove_links(line_dir_);
 }
 
 void line_daemon::make_ports()
 {
-    struct stat device
-    {
-    };
+    struct stat device = {};
     stat(options_.device.c_str(), &device);
-    daemon_line record{getpid(), options_.device, device.st_rdev, {}};
     for (const port_option& option : options_.ports)
     {
         port_setup setup;
@@ -153,12 +169,22 @@ void line_daemon::make_ports()
                                              : device.st_mode & 0666;
         ports_.push_back(std::make_unique<virtual_port>(setup));
         ports_.back()->open();
-        record.ports.push_back(daemon_port{option.name, option.writable});
     }
-    if (!WriteDaemonLine(line_dir_, record))
+    if (!write_record())
         throw daemon_error(kEXIT_CANTCREAT, "cannot write " + line_dir_ + "/" +
                                                 kDAEMON_LINE_RECORD + " (" + std::strerror(errno) +
                                                 ")");
+}
+
+// The record names the device by its number, which changes when it comes back as another node.
+bool line_daemon::write_record() const
+{
+    struct stat device = {};
+    stat(options_.device.c_str(), &device);
+    daemon_line record{getpid(), options_.device, device.st_rdev, {}};
+    for (const port_option& option : options_.ports)
+        record.ports.push_back(daemon_port{option.name, option.writable});
+    return WriteDaemonLine(line_dir_, record);
 }
 
 void line_daemon::remove_folder()
@@ -235,9 +261,11 @@ void line_daemon::try_reopen()
         return;
     next_open_us_ = SendWindow__NowUs() + kREOPEN_US;
     com_open_failure failure{};
-    if (line_.open(&failure))
-        status("line " + options_.device + " open again, " + std::to_string(ports_.size()) +
-               " port(s) in " + line_dir_);
+    if (!line_.open(&failure))
+        return;
+    write_record();
+    status("line " + options_.device + " open again, " + std::to_string(ports_.size()) +
+           " port(s) in " + line_dir_);
 }
 
 // Ports nobody had open are looked at before each block, so a client that opens one gets the
@@ -278,14 +306,14 @@ void line_daemon::notice_clients()
 // One query per window, the ports taken in turn from the one after the last that sent.
 void line_daemon::send_next()
 {
-    if (!line_.can_send())
-        return;
     for (size_t turn = 0; turn < ports_.size(); ++turn)
     {
         const size_t at = (next_port_ + turn) % ports_.size();
         virtual_port& port = *ports_[at];
         if (!port.has_query())
             continue;
+        if (!line_.can_send())
+            return;
         next_port_ = at + 1;
         const bool sent = line_.send(port.query());
         port.forwarded();

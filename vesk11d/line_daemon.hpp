@@ -43,6 +43,7 @@ class line_daemon
     void make_folder();
     void make_ports();
     void remove_folder();
+    bool write_record() const;
     void fan_out(const uint8_t* aBlock, size_t aSize, bool aReply);
     void notice_clients();
     void send_next();

@@ -1,4 +1,5 @@
 // vesk11d: owns one sensor line and shares it through virtual ports.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -30,6 +31,8 @@ int _T_serve(const daemon_options& aOptions)
 int main(int argc, char** argv)
 {
     Orvo::Support::FillStdDescriptors();
+    // A standard error that went away must not stop the daemon (the guard keeps it ignored).
+    std::signal(SIGPIPE, SIG_IGN);
     try
     {
         const daemon_options options = ParseOptions(argc, argv);

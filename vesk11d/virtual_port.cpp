@@ -48,9 +48,7 @@ void _T_make_raw(const std::string& aSlave)
 
 void _T_replace_link(const std::string& aTarget, const std::string& aLink)
 {
-    struct stat found
-    {
-    };
+    struct stat found = {};
     if (lstat(aLink.c_str(), &found) == 0)
     {
         if (!S_ISLNK(found.st_mode))

@@ -99,9 +99,7 @@ std::string DaemonRuntimeDir()
 
 std::string DaemonHoldingHint(const std::string& aDevicePath)
 {
-    struct stat device
-    {
-    };
+    struct stat device = {};
     if (stat(aDevicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode))
         return "";
     const std::string root = DaemonRuntimeDir();

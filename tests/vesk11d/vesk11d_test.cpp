@@ -432,10 +432,25 @@ void garbage_writer(scene& aScene)
             while (!stop)
                 (void)!write(writer.fd(), noise, sizeof noise);
         });
+    // Another client opens its port, leaves half a query there and closes it, over and over.
+    std::thread restless(
+        [&]
+        {
+            uint8_t frame[kFRAME485_MAX_SIZE];
+            const uat4_query_batch batch{};
+            const size_t size = Block485__EncodeFrame(frame, sizeof frame, &batch, sizeof batch);
+            while (!stop)
+            {
+                const int fd = open(aScene.port("c").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+                (void)!write(fd, frame, size / 2);
+                close(fd);
+            }
+        });
     const cli_result get = aScene.ctl(aScene.port("b"), {"get", "param_x"});
     EXPECT_EQ(get.status, 0) << get.err;
     stop = true;
     garbage.join();
+    restless.join();
 }
 
 void read_only_port(scene& aScene)
@@ -713,8 +728,9 @@ const daemon_case kCASES[] = {
      {"port a blocks_dropped=0", "port b queries_forwarded>2", "line queries_sent>2"}},
     {"a_reader_that_never_reads", {"a", "b"}, {}, SIGINT, reader_that_never_reads,
      {"port a blocks_dropped>0", "port b blocks_dropped=0"}},
-    {"a_garbage_writer", {"a", "b"}, {}, SIGHUP, garbage_writer,
-     {"port a garbage_bytes>0", "port a queries_forwarded=0", "port b queries_forwarded>0"}},
+    {"a_garbage_writer_and_a_restless_client", {"a", "b", "c"}, {}, SIGHUP, garbage_writer,
+     {"port a garbage_bytes>0", "port a queries_forwarded=0", "port b queries_forwarded>0",
+      "port c queries_forwarded=0"}},
     {"a_read_only_port", {"a:ro"}, {}, SIGTERM, read_only_port,
      {"port a ignored_bytes>0", "line queries_sent=0"}},
     {"two_concurrent_applies", {"a", "b"}, {"--reply-delay", "2"}, SIGTERM, two_concurrent_applies,
