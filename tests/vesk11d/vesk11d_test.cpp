@@ -141,6 +141,19 @@ class scene : public ::testing::TestWithParam<daemon_case>
     std::string control() const { return dir() + "/sim/control"; }
     std::string folder() const { return dir_; }
     int metrics_port() const { return metrics_port_; }
+    // A loopback port free a moment ago.
+    static int free_port()
+    {
+        const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        bind(sock, reinterpret_cast<sockaddr*>(&address), size);
+        getsockname(sock, reinterpret_cast<sockaddr*>(&address), &size);
+        close(sock);
+        return ntohs(address.sin_port);
+    }
 
   protected:
     void SetUp() override
@@ -213,20 +226,6 @@ class scene : public ::testing::TestWithParam<daemon_case>
     termios settings_{};
 
   private:
-    // A loopback port free a moment ago.
-    static int free_port()
-    {
-        const int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        bind(sock, reinterpret_cast<sockaddr*>(&address), size);
-        getsockname(sock, reinterpret_cast<sockaddr*>(&address), &size);
-        close(sock);
-        return ntohs(address.sin_port);
-    }
-
     int metrics_port_ = 0;
     std::string dir_;
     std::string link_;
@@ -685,7 +684,8 @@ void metrics_scraped(scene& aScene)
         const cli_result check = promtool_check(text, aScene.folder());
         EXPECT_EQ(check.status, 0) << check.out << check.err;
     }
-    const std::string exporter = "127.0.0.1:" + std::to_string(aScene.metrics_port() + 1);
+    const int exporterPort = scene::free_port();
+    const std::string exporter = "127.0.0.1:" + std::to_string(exporterPort);
     cli_child collector({"--web.listen-address=" + exporter, "--collector.disable-defaults",
                          "--collector.textfile",
                          "--collector.textfile.directory=" + aScene.folder()},
@@ -695,7 +695,7 @@ void metrics_scraped(scene& aScene)
          served.find("vesk11d_line_up{line=\"sim\"} 1") == std::string::npos && before(giveUp);)
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        served = http_get(aScene.metrics_port() + 1);
+        served = http_get(exporterPort);
     }
     EXPECT_NE(served.find("vesk11d_line_blocks_total{line=\"sim\",result=\"intact\"}"),
               std::string::npos)
