@@ -274,12 +274,17 @@ void control_socket::block(const block_record& aRecord, bool aIntact, int64_t aA
 {
     if (stats_.subscribers == 0)
         return;
+    // Made once with the frame and once without; each subscriber's own time stamp put in.
+    ctl_json made[2];
     for (client& one : clients_)
     {
         if (!one.subscribed)
             continue;
-        const double atMs = static_cast<double>(aAtUs - one.since_us) / 1000.0;
-        if (one.fd >= 0 && !send(one, Vesk11Ctl::BlockJson(aRecord, aIntact, atMs, one.hex)))
+        ctl_json& block = made[one.hex ? 1 : 0];
+        if (block.is_null())
+            block = Vesk11Ctl::BlockJson(aRecord, aIntact, 0, one.hex);
+        block["t_ms"] = static_cast<double>(aAtUs - one.since_us) / 1000.0;
+        if (!send(one, block))
             drop(one);
     }
     count_subscribers();

@@ -39,12 +39,8 @@ line_report::line_report(const daemon_options& aOptions, const std::string& aLin
     : options_(aOptions), line_(aLine), ports_(aPorts),
       watch_([this](const block_record& aRecord, bool aIntact, int64_t aAtUs)
              { control_.block(aRecord, aIntact, aAtUs); }),
-      control_(_T_control(aOptions, aLineDir),
-               [this] {
-                   return StatusJson(
-                       status_view{options_, line_.stats(), ports_, watch_, control_.stats()});
-               }),
-      http_(board_), file_(board_)
+      control_(_T_control(aOptions, aLineDir), [this] { return status(); }), http_(board_),
+      file_(board_)
 {
     snapshot_.line = options_.name;
     snapshot_.start_wall_us = WallNowUs();
@@ -77,8 +73,18 @@ void line_report::stop()
     control_.close();
 }
 
+const ctl_json& line_report::status()
+{
+    if (status_turn_ != turn_)
+        status_ =
+            StatusJson(status_view{options_, line_.stats(), ports_, watch_, control_.stats()});
+    status_turn_ = turn_;
+    return status_;
+}
+
 void line_report::tick()
 {
+    ++turn_;
     watch_.tick(line_.stats());
     if (options_.metrics_listen.empty() && options_.metrics_file.empty())
         return;

@@ -48,6 +48,8 @@ class line_report
     void tick();
 
   private:
+    const ctl_json& status();
+
     const daemon_options& options_;
     const sensor_line& line_;
     const std::vector<std::unique_ptr<virtual_port>>& ports_;
@@ -57,6 +59,11 @@ class line_report
     metrics_snapshot snapshot_;
     metrics_http http_;
     metrics_file file_;
+    // The status made in this turn of the loop, for every request of the turn: a client that
+    // asks without pause costs one status per turn, whatever the number of its requests.
+    uint64_t turn_ = 0;
+    uint64_t status_turn_ = ~uint64_t{0};
+    ctl_json status_;
 };
 
 } // namespace Vesk11d
