@@ -635,6 +635,8 @@ void bad_requests(scene& aScene)
     client.send("{\"request\": \"status\", \"v\": 1}\n");
     EXPECT_EQ(client.next()["reply"], "status");
     EXPECT_EQ(control_access(aScene), std::make_pair(mode_t{0640}, true));
+    const cli_result nobody = aScene.ctl("", {"status", "no-such-line"});
+    EXPECT_EQ(nobody.status, 69) << nobody.err;
 }
 
 // Its replies pile up until it is dropped; a port's reader misses nothing meanwhile.
