@@ -13,8 +13,9 @@ namespace
 {
 
 constexpr int64_t kWINDOW_US = 60000000;
-// Bounds the window's memory at a fast line: a minute at a 1 ms period.
-constexpr size_t kWINDOW_BLOCKS = 65536;
+// Bounds the window's memory (384 KiB) and a status' work at a fast line: a minute down to a
+// 4 ms period, 16 s at 1 ms.
+constexpr size_t kWINDOW_BLOCKS = 16384;
 
 } // namespace
 
