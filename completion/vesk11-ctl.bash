@@ -26,7 +26,7 @@ _vesk11_ctl()
     for ((i = 1; i < ${#words[@]}; i++)); do
         case ${words[i]} in
             -d | --device | -t | --timeout | -r | --retries | -o | --output | --reboot-wait | \
-                --rs485-delay-before | --rs485-delay-after) ((i++)) ;;
+                --save-when | --rs485-delay-before | --rs485-delay-after) ((i++)) ;;
             -*) ;;
             *) command=${words[i]}; break ;;
         esac
@@ -39,6 +39,7 @@ _vesk11_ctl()
             compopt -o filenames 2>/dev/null
             candidates=(/dev/ttyUSB* /dev/ttyACM* /dev/ttyS* /dev/serial/by-id/*)
             ;;
+        --save-when) candidates=(changed always) ;;
         -o | --output)
             compopt -o filenames 2>/dev/null
             mapfile -t candidates < <(compgen -f -- "$cur")
@@ -53,7 +54,7 @@ _vesk11_ctl()
                 case $command in
                     set) candidates+=(--save) ;;
                     reboot) candidates+=(--reboot-wait) ;;
-                    apply) candidates+=(--check --save) ;;
+                    apply) candidates+=(--check --save --save-when) ;;
                     dump) candidates+=(--output) ;;
                     monitor) candidates+=(--count --duration --hex) ;;
                     scan) candidates+=(--listen) ;;

@@ -40,12 +40,13 @@ const command_def kCOMMANDS[] = {
      "Compares the sensor with the document FILE: one line per difference. Exit status 1\n"
      "when they differ, 0 when they are equal.",
      0, 1, 1, RunDiff},
-    {"apply", "FILE [--check] [--save]",
+    {"apply", "FILE [--check] [--save | --save-when changed|always]",
      "Makes the sensor's configuration equal to the document FILE: writes only what differs,\n"
-     "each value read back; on any failure the values changed are written back as they were.\n"
-     "--check only tells what would change (exit status 1 if anything would); --save saves\n"
-     "to flash when something changed.",
-     kOPTION_SAVE | kOPTION_CHECK, 1, 1, RunApply},
+     "each value read back, and all of them read again at the end; on any failure the values\n"
+     "changed are written back as they were. --check only tells what would change (exit\n"
+     "status 1 if anything would); --save (--save-when changed) saves to flash when something\n"
+     "changed, --save-when always also when nothing did.",
+     kOPTION_SAVE | kOPTION_SAVE_WHEN | kOPTION_CHECK, 1, 1, RunApply, ApplyReportOfNothing},
     {"monitor", "[--count N] [--duration S] [--hex]",
      "Watches the line without sending (-d may name vesk11d's control socket: the daemon's\n"
      "line is watched through it): every block as decoded (time stamp in ms, ok or\n"
@@ -137,9 +138,23 @@ std::string CommandHelp(const command_def& aCommand)
 
 int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput)
 {
-    CheckCommandOptions(aOptions, aCommand.options, aCommand.word);
-    _T_check_words(aCommand, aOptions);
-    return aCommand.run(aOptions, aOutput);
+    try
+    {
+        CheckCommandOptions(aOptions, aCommand.options, aCommand.word);
+        _T_check_words(aCommand, aOptions);
+        return aCommand.run(aOptions, aOutput);
+    }
+    catch (const ctl_error& x)
+    {
+        throw WithReportOfNothing(aCommand, x);
+    }
+}
+
+ctl_error WithReportOfNothing(const command_def& aCommand, const ctl_error& aError)
+{
+    if (aCommand.report_of_nothing == nullptr || !aError.report().empty())
+        return aError;
+    return aError.withReport(aCommand.report_of_nothing());
 }
 
 } // namespace Vesk11Ctl

@@ -29,6 +29,10 @@ struct command_def
     std::size_t min_words;
     std::size_t max_words;
     command_fn run;
+    // The report of a failure that came before the command did anything (a usage error, a bad
+    // document, a line that does not open, a stop signal), for a command whose JSON report has
+    // members every failure carries; null: none.
+    ctl_json (*report_of_nothing)() = nullptr;
 };
 
 // The command named aWord, or null.
@@ -39,8 +43,11 @@ std::string UsageText();
 // The text of COMMAND --help.
 std::string CommandHelp(const command_def& aCommand);
 
-// Checks the words and options given to the command (throws a usage error) and runs it.
+// Checks the words and options given to the command (throws a usage error) and runs it. A
+// failure carries the command's report of nothing done when it has none of its own.
 int RunCommand(const command_def& aCommand, const ctl_options& aOptions, ctl_output& aOutput);
+// aError with aCommand's report of nothing done, when aCommand has one and aError no report.
+ctl_error WithReportOfNothing(const command_def& aCommand, const ctl_error& aError);
 
 // The commands themselves.
 int RunInfo(const ctl_options& aOptions, ctl_output& aOutput);
@@ -49,6 +56,8 @@ int RunSet(const ctl_options& aOptions, ctl_output& aOutput);
 int RunDump(const ctl_options& aOptions, ctl_output& aOutput);
 int RunDiff(const ctl_options& aOptions, ctl_output& aOutput);
 int RunApply(const ctl_options& aOptions, ctl_output& aOutput);
+// {"changed": false, "changes": [], "saved": false, "rolled_back": []}
+ctl_json ApplyReportOfNothing();
 int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput);
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput);
 int RunStatus(const ctl_options& aOptions, ctl_output& aOutput);

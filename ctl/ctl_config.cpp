@@ -97,7 +97,7 @@ int RunDump(const ctl_options& aOptions, ctl_output& aOutput)
         aOutput.line(text.substr(0, text.size() - 1));
         return kEXIT_OK;
     }
-    WriteFileAtomically(aOptions.output, text);
+    WriteOutputFile(aOptions.output, text);
     if (aOutput.json())
         aOutput.emit(ctl_json{{"file", aOptions.output}, {"parameters", items.size()}});
     else

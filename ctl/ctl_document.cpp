@@ -1,6 +1,7 @@
 #include "ctl_document.hpp"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -29,33 +30,16 @@ std::string _T_key(const std::string& aPath)
     throw DocumentError(_T_key(aPath) + ": " + aReason);
 }
 
-// Duplicate keys would otherwise be dropped silently, the last one winning; deep nesting is
-// refused before it can cost anything.
-class key_checker
+[[noreturn]] void _T_refuse_at(const std::string& aPath, const std::string& aPosition,
+                               const std::string& aReason)
 {
-  public:
-    bool operator()(int aDepth, ctl_json::parse_event_t aEvent, ctl_json& aParsed)
-    {
-        if (aDepth > kMAX_DEPTH)
-            throw DocumentError("nesting deeper than " + std::to_string(kMAX_DEPTH) + " levels");
-        if (aEvent == ctl_json::parse_event_t::object_start)
-            keys_.emplace_back();
-        else if (aEvent == ctl_json::parse_event_t::object_end)
-            keys_.pop_back();
-        else if (aEvent == ctl_json::parse_event_t::key &&
-                 !keys_.back().insert(aParsed.get<std::string>()).second)
-            _T_refuse(aParsed.get<std::string>(), "given twice");
-        return true;
-    }
+    throw DocumentError(_T_key(aPath) + " at " + aPosition + ": " + aReason);
+}
 
-  private:
-    std::vector<std::set<std::string>> keys_;
-};
-
-// Line and column (from 1) of the byte at aOffset, counted from 1 as the parser reports it.
+// Line and column (from 1) of the byte at aOffset (from 0).
 std::string _T_position(const std::string& aText, size_t aOffset)
 {
-    const size_t end = std::min(aOffset > 0 ? aOffset - 1 : 0, aText.size());
+    const size_t end = std::min(aOffset, aText.size());
     size_t line = 1;
     size_t column = 1;
     for (size_t i = 0; i < end; ++i)
@@ -67,26 +51,125 @@ std::string _T_position(const std::string& aText, size_t aOffset)
     return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-ctl_json _T_parse(const std::string& aText)
+// A number as written: the parser keeps only its float or 64-bit value, which may not be the
+// number the document gives.
+struct number_literal
 {
+    size_t offset;
+    std::string text;
+};
+
+// The number literals of a JSON text in their order (strings skipped).
+std::vector<number_literal> _T_number_literals(const std::string& aText)
+{
+    std::vector<number_literal> literals;
+    for (size_t i = 0; i < aText.size(); ++i)
+    {
+        if (aText[i] == '"')
+        {
+            for (++i; i < aText.size() && aText[i] != '"'; ++i)
+                i += aText[i] == '\\' ? 1U : 0U;
+            continue;
+        }
+        if (aText[i] != '-' && (aText[i] < '0' || aText[i] > '9'))
+            continue;
+        const size_t end = aText.find_first_not_of("0123456789+-.eE", i);
+        const size_t size = (end == std::string::npos ? aText.size() : end) - i;
+        literals.push_back(number_literal{i, aText.substr(i, size)});
+        i += size - 1;
+    }
+    return literals;
+}
+
+// What the parser saw besides the tree: the literal of every number under "parameters".
+struct parse_notes
+{
+    std::vector<number_literal> literals; // of the whole text
+    size_t next_literal = 0;              // the one the parser comes to next
+    std::vector<std::string> path;        // keys from the root to the value being parsed
+    std::map<std::string, number_literal> parameters;
+};
+
+// Keeps the path and the literals, and refuses what the tree would hide: duplicate keys (the
+// last one would win silently) and deep nesting (before it can cost anything).
+class key_checker
+{
+  public:
+    explicit key_checker(parse_notes* aNotes) : notes_(aNotes) {}
+
+    bool operator()(int aDepth, ctl_json::parse_event_t aEvent, ctl_json& aParsed)
+    {
+        using event = ctl_json::parse_event_t;
+        std::vector<std::string>& path = notes_->path;
+        if (aDepth > kMAX_DEPTH)
+            throw DocumentError("nesting deeper than " + std::to_string(kMAX_DEPTH) + " levels");
+        if (aEvent == event::object_start)
+        {
+            keys_.emplace_back();
+            path.emplace_back();
+        }
+        else if (aEvent == event::object_end)
+        {
+            keys_.pop_back();
+            path.pop_back();
+        }
+        else if (aEvent == event::key && !keys_.back().insert(aParsed.get<std::string>()).second)
+            _T_refuse(aParsed.get<std::string>(), "given twice");
+        else if (aEvent == event::key)
+            path.back() = aParsed.get<std::string>();
+        else if (aEvent == event::value && aParsed.is_number())
+            take_literal();
+        return true;
+    }
+
+  private:
+    void take_literal()
+    {
+        const number_literal& literal = notes_->literals.at(notes_->next_literal++);
+        const std::vector<std::string>& path = notes_->path;
+        if (path.size() == 2 && path[0] == "parameters")
+            notes_->parameters.emplace(path[1], literal);
+    }
+
+    parse_notes* notes_;
+    std::vector<std::set<std::string>> keys_;
+};
+
+std::string _T_path(const std::vector<std::string>& aPath)
+{
+    std::string path;
+    for (const std::string& key : aPath)
+        path += (path.empty() ? "" : ".") + key;
+    return path;
+}
+
+ctl_json _T_parse(const std::string& aText, parse_notes* aNotes)
+{
+    // The parser takes a NUL for the end of its input and would not see what follows it.
+    const size_t nul = aText.find('\0');
+    if (nul != std::string::npos)
+        throw DocumentError("syntax error at " + _T_position(aText, nul) + ": a NUL byte");
+    aNotes->literals = _T_number_literals(aText);
     try
     {
-        return ctl_json::parse(aText, key_checker());
+        return ctl_json::parse(aText, key_checker(aNotes));
     }
     catch (const ctl_json::parse_error& x)
     {
-        // The parser's own text: "[json.exception.parse_error.101] parse error at ...: reason".
+        // The parser's own text: "[json.exception.parse_error.101] parse error at ...: reason";
+        // its byte counts from 1.
         const std::string what = x.what();
         const size_t column = what.find("column ");
         const size_t reason = what.find(": ", column == std::string::npos ? 0 : column);
-        throw DocumentError("syntax error at " + _T_position(aText, x.byte) + ": " +
-                            (reason == std::string::npos ? what : what.substr(reason + 2)));
+        throw DocumentError("syntax error at " + _T_position(aText, x.byte > 0 ? x.byte - 1 : 0) +
+                            ": " + (reason == std::string::npos ? what : what.substr(reason + 2)));
     }
-    catch (const ctl_json::out_of_range& x)
+    catch (const ctl_json::out_of_range&)
     {
-        // A number beyond even a 64-bit integer or a float: "... number overflow parsing '1e39'".
-        const std::string what = x.what();
-        throw DocumentError(what.substr(what.find(']') + 2));
+        // A number beyond a float, which the parser refuses before it is a value.
+        const number_literal& literal = aNotes->literals.at(aNotes->next_literal);
+        _T_refuse_at(_T_path(aNotes->path), _T_position(aText, literal.offset),
+                     literal.text + ": out of the range of a float");
     }
 }
 
@@ -106,7 +189,8 @@ void _T_check_format(const ctl_json& aRoot)
     _T_refuse("format", "'" + text + "' is not a vesk11-config format");
 }
 
-document_entry _T_entry(const std::string& aKey, const ctl_json& aValue)
+document_entry _T_entry(const std::string& aKey, const ctl_json& aValue, const std::string& aText,
+                        const parse_notes& aNotes)
 {
     const std::string path = "parameters." + aKey;
     document_entry entry;
@@ -117,12 +201,19 @@ document_entry _T_entry(const std::string& aKey, const ctl_json& aValue)
         _T_refuse(path, entry.item.kind == kUAT11_KIND_STATUS
                             ? "a status value, which cannot be written"
                             : "a command, not a parameter");
-    if (!ValueFromJson(aValue, entry.item.value_type, &entry.bits, &reason))
-        _T_refuse(path, reason);
-    return entry;
+    const auto literal = aNotes.parameters.find(aKey);
+    const bool number = literal != aNotes.parameters.end();
+    if (ValueFromJson(aValue, number ? literal->second.text : "", entry.item.value_type,
+                      &entry.bits, &reason))
+        return entry;
+    if (number)
+        _T_refuse_at(path, _T_position(aText, literal->second.offset),
+                     literal->second.text + ": " + reason);
+    _T_refuse(path, reason);
 }
 
-std::vector<document_entry> _T_parameters(const ctl_json& aRoot)
+std::vector<document_entry> _T_parameters(const ctl_json& aRoot, const std::string& aText,
+                                          const parse_notes& aNotes)
 {
     const auto parameters = aRoot.find("parameters");
     if (parameters == aRoot.end())
@@ -133,7 +224,7 @@ std::vector<document_entry> _T_parameters(const ctl_json& aRoot)
     std::set<std::pair<uint16_t, uint16_t>> seen;
     for (const auto& member : parameters->items())
     {
-        document_entry entry = _T_entry(member.key(), member.value());
+        document_entry entry = _T_entry(member.key(), member.value(), aText, aNotes);
         if (!seen.insert({entry.item.group, entry.item.array}).second)
             _T_refuse("parameters." + member.key(),
                       "names " + ItemId(entry.item) + " again, given once already");
@@ -148,7 +239,8 @@ config_document DocumentRead(const std::string& aText)
 {
     if (aText.size() > kDOCUMENT_MAX_SIZE)
         throw DocumentError("larger than " + std::to_string(kDOCUMENT_MAX_SIZE) + " bytes");
-    const ctl_json root = _T_parse(aText);
+    parse_notes notes;
+    const ctl_json root = _T_parse(aText, &notes);
     if (!root.is_object())
         throw DocumentError("the document is not a JSON object");
     for (const auto& member : root.items())
@@ -163,7 +255,7 @@ config_document DocumentRead(const std::string& aText)
         _T_refuse("sensor", "an object is expected");
     if (sensor != root.end())
         document.sensor = *sensor;
-    document.parameters = _T_parameters(root);
+    document.parameters = _T_parameters(root, aText, notes);
     return document;
 }
 

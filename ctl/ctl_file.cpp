@@ -1,6 +1,7 @@
 #include "ctl_file.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -79,6 +80,70 @@ void _T_sync_folder(const std::string& aFolder)
     close(fd);
 }
 
+// Replaces aPath by a new file holding aText; aOld is the file replaced (its mode and owner are
+// kept), or null for a new one.
+void _T_replace(const std::string& aPath, const std::string& aText, const struct stat* aOld)
+{
+    const std::string folder = _T_folder(aPath);
+    std::string temp = folder + "/.vesk11-ctl-XXXXXX";
+    const int fd = mkostemp(&temp[0], O_CLOEXEC);
+    if (fd < 0)
+        _T_output_failed(aPath, "create", errno);
+    const char* step = nullptr;
+    int error = 0;
+    auto failed = [&step, &error](const char* aStep)
+    {
+        step = aStep;
+        error = errno;
+    };
+    // A file made by root for another user stays that user's; elsewhere EPERM is expected.
+    if (aOld != nullptr && fchown(fd, aOld->st_uid, aOld->st_gid) != 0 && errno != EPERM)
+        failed("chown");
+    else if (fchmod(fd, aOld != nullptr ? (aOld->st_mode & 07777) : kFILE_MODE & ~_T_umask()) != 0)
+        failed("chmod");
+    else if (!_T_write_all(fd, aText))
+        failed("write");
+    else if (fsync(fd) != 0)
+        failed("fsync");
+    if (close(fd) != 0 && step == nullptr)
+        failed("close");
+    if (step == nullptr && rename(temp.c_str(), aPath.c_str()) != 0)
+        failed("rename");
+    if (step != nullptr)
+    {
+        unlink(temp.c_str());
+        _T_output_failed(aPath, step, error);
+    }
+    _T_sync_folder(folder);
+}
+
+// The file aPath's links lead to, by its own name.
+std::string _T_resolved(const std::string& aPath)
+{
+    char* resolved = realpath(aPath.c_str(), nullptr);
+    if (resolved == nullptr)
+        _T_output_failed(aPath, "resolve", errno);
+    std::string path(resolved);
+    free(resolved);
+    return path;
+}
+
+// A device or FIFO takes the text as it is; opened without waiting for a reader.
+void _T_write_in_place(const std::string& aPath, const std::string& aText)
+{
+    const int fd = open(aPath.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        _T_output_failed(aPath, errno == ENXIO ? "a FIFO without a reader" : "open", errno);
+    const int flags = fcntl(fd, F_GETFL);
+    const bool written =
+        flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && _T_write_all(fd, aText);
+    const int error = errno;
+    if (close(fd) != 0 && written)
+        _T_output_failed(aPath, "close", errno);
+    if (!written)
+        _T_output_failed(aPath, "write", error);
+}
+
 } // namespace
 
 std::string ReadInputFile(const std::string& aPath, std::size_t aMaxSize)
@@ -109,35 +174,29 @@ std::string ReadInputFile(const std::string& aPath, std::size_t aMaxSize)
     return text;
 }
 
-void WriteFileAtomically(const std::string& aPath, const std::string& aText)
+void WriteOutputFile(const std::string& aPath, const std::string& aText)
 {
-    const std::string folder = _T_folder(aPath);
-    std::string temp = folder + "/.vesk11-ctl-XXXXXX";
-    const int fd = mkostemp(&temp[0], O_CLOEXEC);
-    if (fd < 0)
-        _T_output_failed(aPath, "create", errno);
-    const char* step = nullptr;
-    int error = 0;
-    auto failed = [&step, &error](const char* aStep) {
-        step = aStep;
-        error = errno;
-    };
-    if (fchmod(fd, kFILE_MODE & ~_T_umask()) != 0)
-        failed("chmod");
-    else if (!_T_write_all(fd, aText))
-        failed("write");
-    else if (fsync(fd) != 0)
-        failed("fsync");
-    if (close(fd) != 0 && step == nullptr)
-        failed("close");
-    if (step == nullptr && rename(temp.c_str(), aPath.c_str()) != 0)
-        failed("rename");
-    if (step != nullptr)
+    struct stat target
     {
-        unlink(temp.c_str());
-        _T_output_failed(aPath, step, error);
+    };
+    if (stat(aPath.c_str(), &target) != 0)
+    {
+        const int error = errno;
+        struct stat link
+        {
+        };
+        // A link that leads nowhere is not replaced by a file of its own.
+        if (error != ENOENT || lstat(aPath.c_str(), &link) == 0)
+            _T_output_failed(aPath, error == ENOENT ? "a link to nothing" : "stat", error);
+        _T_replace(aPath, aText, nullptr);
     }
-    _T_sync_folder(folder);
+    else if (S_ISREG(target.st_mode))
+        _T_replace(_T_resolved(aPath), aText, &target);
+    else if (S_ISCHR(target.st_mode) || S_ISFIFO(target.st_mode))
+        _T_write_in_place(aPath, aText);
+    else
+        _T_output_failed(aPath, "not a regular file, a character device or a FIFO",
+                         S_ISDIR(target.st_mode) ? EISDIR : EINVAL);
     LOG_WRITE(3, "done: write <%s> (%zu bytes)", aPath.c_str(), aText.size());
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "ctl_options.hpp"
+
 namespace Orvo
 {
 namespace Support
@@ -32,6 +34,13 @@ std::string _T_ms(int64_t aUs)
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(aUs) / 1000.0);
     return text;
+}
+
+// A time-out that outlasts the longest period twice over, in whole 100 ms, within the limit.
+long _T_timeout_for(int64_t aPeriodUs)
+{
+    const int64_t ms = (2 * aPeriodUs / 1000 + 99) / 100 * 100;
+    return static_cast<long>(std::min<int64_t>(ms, kTIMEOUT_MAX_MS));
 }
 
 } // namespace
@@ -68,11 +77,19 @@ line_summary line_stats::finish(int64_t aEndUs, uint64_t aGarbage) const
     return sum;
 }
 
-std::string Verdict(const line_summary& aSummary)
+std::string Verdict(const line_summary& aSummary, int aTimeoutMs)
 {
     const uint64_t blocks = aSummary.intact + aSummary.damaged;
     if (!aSummary.any_input)
-        return "no blocks: check power, A/B wiring and the device path";
+        return "no blocks in " + _T_ms(aSummary.duration_us) +
+               " ms: check power, A/B wiring and the device path; a sensor that sends less often "
+               "needs a longer --duration";
+    // A block is counted only when its header passed its own checksum: the speed and the
+    // wiring are right, what breaks is the body.
+    if (aSummary.intact == 0 && aSummary.damaged != 0)
+        return "every block's body is damaged, its header intact (so the speed and A/B wiring are "
+               "right): check termination, ground and noise, a second talker on the bus, and an "
+               "adapter that loses bytes";
     if (aSummary.intact == 0)
         return "bytes but no intact block: wrong speed, A/B swapped, or not this sensor";
     const double damaged = 100.0 * static_cast<double>(aSummary.damaged) / static_cast<double>(blocks);
@@ -82,10 +99,17 @@ std::string Verdict(const line_summary& aSummary)
         return std::to_string(aSummary.garbage) +
                " bytes between blocks: check for a second talker on the bus (or an echoing "
                "adapter), termination and ground";
+    if (aSummary.periods == 0)
+        return "one block, intact: watch longer (--count, --duration) to measure the period";
     const int64_t gap = std::max(kGAP_FLOOR_US, kGAP_PERIODS * static_cast<int64_t>(aSummary.mean_period_us));
-    if (aSummary.periods != 0 && aSummary.longest_silence_us > gap)
+    if (aSummary.longest_silence_us > gap)
         return "the stream stopped for " + _T_ms(aSummary.longest_silence_us) +
                " ms: check the sensor's power and resets";
+    if (aSummary.max_period_us > int64_t{aTimeoutMs} * 1000)
+        return "every block intact, but blocks come up to " + _T_ms(aSummary.max_period_us) +
+               " ms apart, longer than the time-out of " + std::to_string(aTimeoutMs) +
+               " ms: queries would find the line silent; give -t (VESK11_CLI_TOUT) " +
+               std::to_string(_T_timeout_for(aSummary.max_period_us)) + " or more";
     return "healthy: every block intact, nothing between blocks";
 }
 

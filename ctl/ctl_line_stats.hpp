@@ -48,8 +48,9 @@ class line_stats
     int64_t period_total_us_ = 0;
 };
 
-// One line saying what the watch shows and what to check first.
-std::string Verdict(const line_summary& aSummary);
+// One line saying what the watch shows and what to check first; aTimeoutMs is the time-out the
+// other commands would wait for input with, judged against the blocks' period.
+std::string Verdict(const line_summary& aSummary, int aTimeoutMs);
 
 } // namespace Vesk11Ctl
 } // namespace Support

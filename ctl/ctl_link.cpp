@@ -1,6 +1,7 @@
 #include "ctl_link.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -105,23 +106,32 @@ sensor_link::~sensor_link()
 
 exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat)
 {
-    return query(aQuery, aWhat, settings_.retries);
+    return query(aQuery, aWhat, true);
 }
 
 exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat,
-                                    int aRetries)
+                                    bool aRepeatable)
 {
     exchange_outcome outcome{};
+    went_out_ = false;
+    const auto start = std::chrono::steady_clock::now();
     for (int tries = 1;; ++tries)
     {
         Exchange__Query(session_, &aQuery, &outcome);
+        went_out_ = went_out_ || outcome.sent;
         if (outcome.status == kEXCHANGE_ACCEPTED || outcome.status == kEXCHANGE_REFUSED ||
             outcome.status == kEXCHANGE_READBACK_DIFFERS)
+        {
+            const auto waited = std::chrono::steady_clock::now() - start;
+            if (tries > 1 || waited > std::chrono::milliseconds(settings_.timeout_ms))
+                ++silences_;
             return outcome;
-        if (!_T_retried(outcome.status) || tries > aRetries)
+        }
+        if (!_T_retried(outcome.status) || tries > settings_.retries ||
+            (!aRepeatable && outcome.sent))
             fail(outcome, aWhat, tries);
         LOG_WRITE(2, "fail: no reply for %s (damaged blocks:%u), sending it again (%d of %d)",
-                  aWhat.c_str(), outcome.damaged_blocks, tries + 1, aRetries + 1);
+                  aWhat.c_str(), outcome.damaged_blocks, tries + 1, settings_.retries + 1);
     }
 }
 
@@ -206,8 +216,9 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
         throw RefusedError("the sensor refused " + aItem.name + " = " + written + " (result " +
                            std::to_string(outcome.result) + ")");
     }
-    // The engine compares floats as numbers (-0 equals 0); the document wants the very bits.
-    if (outcome.status != kEXCHANGE_ACCEPTED || outcome.value_bits != aBits)
+    // Judged by the very bits: the engine compares floats as numbers, so -0 equals 0 and a NaN
+    // never equals itself.
+    if (outcome.value_bits != aBits)
     {
         const std::string readBack = ValueText(aItem.value_type, outcome.value_bits);
         LOG_WRITE(1, "fail: %s read back %s, written %s", aItem.name.c_str(), readBack.c_str(),
@@ -219,12 +230,29 @@ void sensor_link::write(const ctl_item& aItem, uint32_t aBits)
 
 void sensor_link::command(const uat4_action_t& aCommand, const std::string& aWhat)
 {
-    judgeCommand(query(aCommand, aWhat), aWhat);
+    exchange_outcome outcome{};
+    try
+    {
+        outcome = query(aCommand, aWhat, false);
+    }
+    catch (const ctl_error& x)
+    {
+        if (!went_out_)
+            throw;
+        throw x.withMessage(x.message() +
+                            "; it may have been carried out, so it was not sent again");
+    }
+    judgeCommand(outcome, aWhat);
 }
 
-void sensor_link::commandOnce(const uat4_action_t& aCommand, const std::string& aWhat)
+bool sensor_link::wentOut() const
 {
-    judgeCommand(query(aCommand, aWhat, 0), aWhat);
+    return went_out_;
+}
+
+unsigned sensor_link::silences() const
+{
+    return silences_;
 }
 
 uint32_t sensor_link::awaitBlock(int aMaxMs, const std::string& aWhat)

@@ -58,10 +58,18 @@ class sensor_link
     // Writes aBits to aItem with read-back; throws ctl_error (refused) unless the sensor took it
     // and the value read back has the very bits written.
     void write(const ctl_item& aItem, uint32_t aBits);
-    // Carries out a command query; throws ctl_error (refused) on a non-zero result.
+    // Carries out a command query; throws ctl_error (refused) on a non-zero result. A command
+    // must not take effect twice (a second reboot would restart the sensor as it comes back):
+    // it is sent again only while it never went out, and a failure after it went out says that
+    // it may have been carried out.
     void command(const uat4_action_t& aCommand, const std::string& aWhat);
-    // As command, but sent once and never again: for a command whose effect must not repeat.
-    void commandOnce(const uat4_action_t& aCommand, const std::string& aWhat);
+    // Whether the last query (read, write or command) went out on any of its sendings: when it
+    // failed, the sensor may have carried it out all the same.
+    bool wentOut() const;
+    // How many queries so far were answered only after a silence: sent again, or answered
+    // later than the time-out. A sensor that restarted (and reloaded its configuration) was
+    // silent, so values read before a silence may no longer hold.
+    unsigned silences() const;
     // Sends nothing and waits up to aMaxMs for the sensor's next intact block; returns how long
     // the line was silent before it, in ms. Throws ctl_error: unavailable when none came, and as
     // query does for a failure of the line or a stop signal.
@@ -72,7 +80,9 @@ class sensor_link
     static void resume();
 
   private:
-    exchange_outcome query(const uat4_action_t& aQuery, const std::string& aWhat, int aRetries);
+    // aRepeatable: sent again after it went out (reads, read-back writes); else only while it
+    // never went out.
+    exchange_outcome query(const uat4_action_t& aQuery, const std::string& aWhat, bool aRepeatable);
     void judgeCommand(const exchange_outcome& aOutcome, const std::string& aWhat) const;
     [[noreturn]] void fail(const exchange_outcome& aOutcome, const std::string& aWhat,
                            int aTries) const;
@@ -80,6 +90,8 @@ class sensor_link
     link_settings settings_;
     std::optional<signal_guard> own_signals_;
     exchange_session* session_ = nullptr;
+    bool went_out_ = false;
+    unsigned silences_ = 0;
 };
 
 } // namespace Vesk11Ctl

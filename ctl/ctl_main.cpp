@@ -12,6 +12,7 @@
 #include "ctl_output.hpp"
 #include "log.h"
 #include "log.hpp"
+#include "signal_guard.hpp"
 #include "std_descriptors.hpp"
 
 namespace
@@ -62,6 +63,19 @@ int _T_run(const ctl_options& aOptions, ctl_output& aOutput)
     return status;
 }
 
+// A command line that could not be parsed still names its command among its words, mostly: the
+// failure then carries that command's report.
+ctl_error _T_parse_failure(int aArgc, char** aArgv, const ctl_error& aError)
+{
+    for (int i = 1; i < aArgc; ++i)
+    {
+        const command_def* command = FindCommand(aArgv[i]);
+        if (command != nullptr)
+            return WithReportOfNothing(*command, aError);
+    }
+    return aError;
+}
+
 int _T_fail(ctl_output& aOutput, const ctl_error& aError)
 {
     aOutput.error(aError, aError.report());
@@ -75,17 +89,20 @@ int main(int argc, char** argv)
     Orvo::Support::FillStdDescriptors();
     // A reader that went away shows as a write error, which fails the run, not as a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    // From here on a stop signal is noted, and ends the run at its next wait with a report.
+    const Orvo::Support::signal_guard signals;
     ctl_options options;
     try
     {
         options = ParseOptions(argc, argv);
+        options.signals = &signals;
     }
     catch (const ctl_error& x)
     {
         ctl_output output(WantsJson(argc, argv), false);
         const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL, 0);
         LOG_WRITE(1, "fail: %s", x.message().c_str());
-        return _T_finish(_T_fail(output, x));
+        return _T_finish(_T_fail(output, _T_parse_failure(argc, argv, x)));
     }
     if (_T_answer_alone(options))
         return _T_finish(kEXIT_OK);

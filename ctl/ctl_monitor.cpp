@@ -125,21 +125,26 @@ class line_watch
     uint64_t joined_at_ = 0;
 };
 
-void _T_show_summary(ctl_output& aOutput, const line_summary& aSum)
+ctl_json _T_summary_json(const line_summary& aSum, int aTimeoutMs)
 {
-    const std::string verdict = Verdict(aSum);
+    return ctl_json{{"summary",
+                     {{"intact", aSum.intact},
+                      {"damaged", aSum.damaged},
+                      {"garbage_bytes", aSum.garbage},
+                      {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
+                      {"period_ms", PeriodJson(aSum)},
+                      {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
+                      {"verdict", Verdict(aSum, aTimeoutMs)}}}};
+}
+
+void _T_show_summary(ctl_output& aOutput, const line_summary& aSum, int aTimeoutMs)
+{
     if (aOutput.json())
     {
-        aOutput.emit(ctl_json{{"summary",
-                               {{"intact", aSum.intact},
-                                {"damaged", aSum.damaged},
-                                {"garbage_bytes", aSum.garbage},
-                                {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
-                                {"period_ms", PeriodJson(aSum)},
-                                {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
-                                {"verdict", verdict}}}});
+        aOutput.emit(_T_summary_json(aSum, aTimeoutMs));
         return;
     }
+    const std::string verdict = Verdict(aSum, aTimeoutMs);
     aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " + std::to_string(aSum.damaged) +
                  " damaged; garbage: " + std::to_string(aSum.garbage) + " bytes; in " +
                  _T_ms(aSum.duration_us) + " ms");
@@ -249,22 +254,25 @@ class daemon_watch
     long long blocks_ = 0;
 };
 
-// Runs a watch and shows its summary, after a failure too (aFinish told so); the status: 0 when
-// an intact block was seen, 69 when none.
-int _T_watch_then_sum_up(ctl_output& aOutput, const std::function<void()>& aWatch,
+// Runs a watch and shows its summary, after a failure too (aFinish told so; under --json the
+// summary is then the last object, the failure in it); the status: 0 when an intact block was
+// seen, 69 when none.
+int _T_watch_then_sum_up(ctl_output& aOutput, int aTimeoutMs, const std::function<void()>& aWatch,
                          const std::function<line_summary(bool aFailed)>& aFinish)
 {
     try
     {
         aWatch();
     }
-    catch (const ctl_error&)
+    catch (const ctl_error& x)
     {
-        _T_show_summary(aOutput, aFinish(true));
+        if (aOutput.json())
+            throw x.withReport(_T_summary_json(aFinish(true), aTimeoutMs));
+        _T_show_summary(aOutput, aFinish(true), aTimeoutMs);
         throw;
     }
     const line_summary summary = aFinish(false);
-    _T_show_summary(aOutput, summary);
+    _T_show_summary(aOutput, summary, aTimeoutMs);
     return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
 }
 
@@ -273,7 +281,7 @@ int _T_monitor_daemon(const ctl_options& aOptions, ctl_output& aOutput)
 {
     daemon_watch watch(aOptions, aOutput);
     return _T_watch_then_sum_up(
-        aOutput, [&] { watch.watch(aOptions.duration_s); },
+        aOutput, aOptions.timeout_ms, [&] { watch.watch(aOptions.duration_s); },
         [&](bool aFailed) { return aFailed ? watch.cut_short() : watch.finish(); });
 }
 
@@ -290,7 +298,7 @@ int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
     sensor_link link(settings);
     watch.attach(link.decoder());
     return _T_watch_then_sum_up(
-        aOutput, [&] { _T_watch(link, watch, aOptions.duration_s); },
+        aOutput, aOptions.timeout_ms, [&] { _T_watch(link, watch, aOptions.duration_s); },
         [&](bool) { return watch.finish(); });
 }
 

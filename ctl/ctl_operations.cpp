@@ -137,14 +137,13 @@ int RunSendCommand(const ctl_options& aOptions, ctl_output& aOutput)
     return _T_run_command(action, aOptions, aOutput);
 }
 
-// Sent once: a second reboot command would reach the sensor as it comes back, and restart it.
 int RunReboot(const ctl_options& aOptions, ctl_output& aOutput)
 {
     uat4_action_t action{};
     Uat11__InitCommandReboot(&action);
     const ctl_item item = _T_command_item("reboot");
     sensor_link link(LinkSettings(aOptions));
-    link.commandOnce(action, item.name);
+    link.command(action, item.name);
     aOutput.progress(2, 2, "waiting for the sensor to come back");
     const uint32_t silentMs = link.awaitBlock(aOptions.reboot_wait_ms, "waiting after the reboot");
     _T_show_command(aOutput, item, 0, ctl_json{{"silent_ms", silentMs}});

@@ -77,6 +77,14 @@ void _T_rs485_mode(const char* aText, parse_state& aState)
                          "' is not a mode: rts-on-send or rts-after-send");
 }
 
+void _T_save_when(const char* aText, parse_state& aState)
+{
+    const std::string text = aText;
+    if (text != "changed" && text != "always")
+        throw UsageError("--save-when '" + text + "' is not changed or always");
+    aState.options->save_when = text == "always" ? save_when_t::always : save_when_t::changed;
+}
+
 // clang-format off
 // Every option, in the order of the help text and of the usage check.
 const option_def kOPTIONS[] = {
@@ -97,7 +105,9 @@ const option_def kOPTIONS[] = {
      [](const char* aValue, parse_state& aState) {
          aState.options->retries = _T_bounded(aValue, 0, kRETRIES_MAX, "--retries");
      }},
-    {"save", 0, no_argument, "", nullptr, kOPTION_SAVE, [](const char*, parse_state&) {}},
+    {"save", 0, no_argument, "", nullptr, kOPTION_SAVE,
+     [](const char*, parse_state& aState) { aState.options->save_when = save_when_t::changed; }},
+    {"save-when", 0, required_argument, "WHEN", nullptr, kOPTION_SAVE_WHEN, _T_save_when},
     {"check", 0, no_argument, "", nullptr, kOPTION_CHECK, [](const char*, parse_state&) {}},
     {"output", 'o', required_argument, "FILE", nullptr, kOPTION_OUTPUT,
      [](const char* aValue, parse_state& aState) { aState.options->output = aValue; }},
@@ -297,7 +307,9 @@ bool WantsJson(int aArgc, char* const* aArgv)
 {
     for (int i = 1; i < aArgc && std::strcmp(aArgv[i], "--") != 0; ++i)
     {
-        if (std::strcmp(aArgv[i], "--json") == 0)
+        // getopt_long takes any abbreviation no other option shares: --j, --js, --jso.
+        const size_t length = std::strlen(aArgv[i]);
+        if (length > 2 && length <= 6 && std::strncmp(aArgv[i], "--json", length) == 0)
             return true;
     }
     return false;

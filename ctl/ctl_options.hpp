@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "signal_guard.hpp"
 #include "transport_serial_types.h"
 
 namespace Orvo
@@ -25,6 +26,15 @@ enum command_option_t : unsigned
     kOPTION_HEX = 1U << 5,
     kOPTION_LISTEN = 1U << 6,
     kOPTION_REBOOT_WAIT = 1U << 7,
+    kOPTION_SAVE_WHEN = 1U << 8,
+};
+
+// When apply saves to flash: --save-when, --save (changed), else never.
+enum class save_when_t
+{
+    never,
+    changed, // when something was written
+    always,  // also when the sensor's RAM already matched the document
 };
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
@@ -52,11 +62,15 @@ struct ctl_options
     bool help = false;
     bool version = false;
     unsigned given = 0;  // the command_option_t options given
+    save_when_t save_when = save_when_t::never;
     std::string output;  // -o FILE
     long long count = 0;   // --count: blocks to watch; 0: no bound
     double duration_s = 0; // --duration: seconds to watch; 0: no bound
     bool hex = false;      // --hex: raw frames too
     int listen_ms = kLISTEN_DEFAULT_MS;
+    // The run's stop-signal guard, made by main before any work so that a signal at any moment
+    // ends the run with its report; every link and thread of the run waits with it.
+    const signal_guard* signals = nullptr;
 };
 
 // Parses argv[1..] with getopt_long (argv is permuted, as getopt_long does); defaults come from

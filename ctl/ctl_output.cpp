@@ -49,11 +49,12 @@ void ctl_output::clear_progress()
 void ctl_output::rows(const std::vector<std::vector<std::string>>& aRows)
 {
     clear_progress();
+    // A row's last cell is never padded, so a long one (a reason) widens no column.
     std::vector<std::size_t> widths;
     for (const auto& row : aRows)
     {
         widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i)
+        for (std::size_t i = 0; i + 1 < row.size(); ++i)
             widths[i] = std::max(widths[i], row[i].size());
     }
     for (const auto& row : aRows)

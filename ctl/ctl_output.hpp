@@ -32,7 +32,8 @@ class ctl_output
     // command takes more than one query and -q is not given; nothing otherwise.
     void progress(std::size_t aDone, std::size_t aTotal, const std::string& aName);
 
-    // Rows of text in columns as wide as their widest cell, on standard output.
+    // Rows of text in columns as wide as their widest cell, a row's last cell aside, on
+    // standard output.
     void rows(const std::vector<std::vector<std::string>>& aRows);
     // One line for people on standard output.
     void line(const std::string& aText);

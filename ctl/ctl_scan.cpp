@@ -5,6 +5,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +36,6 @@ namespace
 
 // Devices probed at once; more wait for the next round.
 constexpr size_t kSCAN_THREADS = 32;
-constexpr int kSCAN_TIMEOUT_MS = 200;
 constexpr int kSCAN_RETRIES = 1;
 
 struct scan_device
@@ -142,18 +142,21 @@ struct block_counter
     }
 };
 
-scan_result _T_probe(const std::string& aPath, int aListenMs, const signal_guard& aSignals)
+scan_result _T_probe(const std::string& aPath, const ctl_options& aOptions,
+                     const signal_guard& aSignals)
 {
     scan_result result;
     result.state = _T_unusable(aPath);
     if (!result.state.empty())
         return result;
     block_counter counter;
-    link_settings settings{aPath, kSCAN_TIMEOUT_MS, kSCAN_RETRIES, block_counter::tap, &counter, &aSignals};
+    link_settings settings{
+        aPath, aOptions.timeout_ms, kSCAN_RETRIES, block_counter::tap, &counter, &aSignals};
     try
     {
         sensor_link link(settings);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(aListenMs);
+        const auto end =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(aOptions.listen_ms);
         for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now())
         {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
@@ -212,6 +215,29 @@ void _T_show(ctl_output& aOutput, const std::vector<scan_device>& aDevices,
         aOutput.rows(rows);
 }
 
+// What to check, on standard error, when no device gave its identity: a sensor slower than the
+// listening or than the time-out looks like none.
+void _T_hint(const std::vector<scan_device>& aDevices, const std::vector<scan_result>& aResults,
+             const ctl_options& aOptions)
+{
+    for (size_t i = 0; i < aResults.size(); ++i)
+    {
+        if (aResults[i].state.rfind("sensor", 0) != 0)
+            continue;
+        std::cerr << "vesk11-ctl: blocks but no identity on " << aDevices[i].path
+                  << ": if its blocks come further apart than the time-out (-t "
+                  << aOptions.timeout_ms << " ms), measure the period with vesk11-ctl -d "
+                  << aDevices[i].path << " monitor --duration 10 and give -t above it\n";
+        return;
+    }
+    std::cerr
+        << "vesk11-ctl: no sensor found: check power, A/B wiring and the device; a sensor that "
+           "sends less often than every "
+        << aOptions.listen_ms
+        << " ms needs a longer --listen (measure its period: vesk11-ctl -d DEVICE monitor "
+           "--duration 10)\n";
+}
+
 } // namespace
 
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
@@ -221,19 +247,22 @@ int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
         devices.push_back(scan_device{word, ""});
     if (devices.empty())
         devices = _T_default_devices();
-    const signal_guard signals;
+    const signal_guard& signals = *aOptions.signals;
     std::vector<scan_result> results(devices.size());
     for (size_t first = 0; first < devices.size(); first += kSCAN_THREADS)
     {
         std::vector<std::thread> threads;
         for (size_t i = first; i < std::min(devices.size(), first + kSCAN_THREADS); ++i)
-            threads.emplace_back([&, i] { results[i] = _T_probe(devices[i].path, aOptions.listen_ms, signals); });
+            threads.emplace_back([&, i]
+                                 { results[i] = _T_probe(devices[i].path, aOptions, signals); });
         for (std::thread& thread : threads)
             thread.join();
     }
     _T_show(aOutput, devices, results);
     const bool found = std::any_of(results.begin(), results.end(),
                                    [](const scan_result& aResult) { return aResult.state == "sensor"; });
+    if (!found && !aOutput.quiet())
+        _T_hint(devices, results, aOptions);
     return found ? kEXIT_OK : kEXIT_UNAVAILABLE;
 }
 

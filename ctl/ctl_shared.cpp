@@ -47,6 +47,7 @@ link_settings LinkSettings(const ctl_options& aOptions)
 {
     link_settings settings{aOptions.device, aOptions.timeout_ms, aOptions.retries};
     settings.rs485 = aOptions.rs485;
+    settings.signals = aOptions.signals;
     return settings;
 }
 

@@ -22,20 +22,26 @@ typedef nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bo
                              std::uint64_t, float>
     ctl_json;
 
-// Integers in decimal, floats with %.9g (nine digits always read back to the same float).
+// Integers in decimal, finite floats with %.9g (nine digits always read back to the same float),
+// the others in their non-finite form (below).
 std::string ValueText(uint16_t aValueType, uint32_t aBits);
 
 // The whole text a number of aValueType: an int32 in decimal, or a finite float in C syntax
 // (blanks around allowed). False, *aBits untouched, otherwise.
 bool ValueFromText(const std::string& aText, uint16_t aValueType, uint32_t* aBits);
 
+// An int32 as a JSON integer, a finite float as a JSON number, and a float that is not finite as
+// a string that keeps its very bits: "inf", "-inf", or "nan:0x" and the eight hexadecimal
+// digits of its 32 bits (sign, quiet bit and payload), e.g. "nan:0x7FC00001".
 ctl_json ValueJson(uint16_t aValueType, uint32_t aBits);
 
-// A JSON number of aValueType: for an int32, an integer within its range; for a float, a finite
-// number within its range, an integer only when the float holds it exactly. False with the
-// reason in *aReason otherwise.
-bool ValueFromJson(const ctl_json& aJson, uint16_t aValueType, uint32_t* aBits,
-                   std::string* aReason);
+// A value of a document: aLiteral is the JSON number's text as written (for a number) and aJson
+// the parsed value. An int32 wants an integer literal within its range. A float wants a number
+// within its range that does not underflow to zero (an integer literal only when the float
+// holds it exactly), or one of the non-finite forms ValueJson writes. False with the reason in
+// *aReason otherwise.
+bool ValueFromJson(const ctl_json& aJson, const std::string& aLiteral, uint16_t aValueType,
+                   uint32_t* aBits, std::string* aReason);
 
 } // namespace Vesk11Ctl
 } // namespace Support

@@ -19,6 +19,9 @@ constexpr uint16_t kCOMMAND_REBOOT = 342;
 constexpr uint16_t kCOMMAND_UPDATE_FLASH = 344;
 constexpr uint16_t kCOMMAND_RESET_RAM = 345;
 constexpr uint16_t kCOMMAND_RESET_FLASH = 346;
+// Status values of the identity: the serial, and the firmware's four numbers from 2003/2 on.
+constexpr uint16_t kSTATUS_SERIAL = 9;
+constexpr uint16_t kSTATUS_FIRMWARE = 2;
 // Argument of the configuration commands: every group, or the configuration group itself.
 constexpr uint32_t kCOMMAND_ALL_GROUPS = 0xFFFFFFFF;
 
@@ -33,7 +36,7 @@ struct factory_t
 
 // Factory values: mounting geometry (50..55, metres and degrees), power mode (104: 1 full power,
 // 0 low power, which is what the tool's "low-power on" writes), the speed filter (450 enable,
-// 451..460 range bounds in km/h), then the status values.
+// 451..460 range bounds in km/h), then the status values but the identity (sim_identity).
 constexpr factory_t kFACTORY[] = {
     {kUAT11_GROUP_CONFIG, 50, kUAT4_VALUE_F32, 0, 0.25f},
     {kUAT11_GROUP_CONFIG, 51, kUAT4_VALUE_F32, 0, -0.5f},
@@ -53,21 +56,16 @@ constexpr factory_t kFACTORY[] = {
     {kUAT11_GROUP_CONFIG, 458, kUAT4_VALUE_F32, 0, 80.0f},
     {kUAT11_GROUP_CONFIG, 459, kUAT4_VALUE_F32, 0, 80.0f},
     {kUAT11_GROUP_CONFIG, 460, kUAT4_VALUE_F32, 0, 250.0f},
-    {kUAT11_GROUP_STATUS, 2, kUAT4_VALUE_I32, 11, 0.0f},       // firmware generation
-    {kUAT11_GROUP_STATUS, 3, kUAT4_VALUE_I32, 4, 0.0f},        // firmware major
-    {kUAT11_GROUP_STATUS, 4, kUAT4_VALUE_I32, 2, 0.0f},        // firmware minor
-    {kUAT11_GROUP_STATUS, 5, kUAT4_VALUE_I32, 7, 0.0f},        // firmware patch
-    {kUAT11_GROUP_STATUS, 7, kUAT4_VALUE_I32, 2, 0.0f},        // antenna
-    {kUAT11_GROUP_STATUS, 9, kUAT4_VALUE_I32, 10597059, 0.0f}, // hardware serial 0xA1B2C3
-    {kUAT11_GROUP_STATUS, 14, kUAT4_VALUE_I32, 1, 0.0f},       // application major
-    {kUAT11_GROUP_STATUS, 15, kUAT4_VALUE_I32, 6, 0.0f},       // application minor
-    {kUAT11_GROUP_STATUS, 16, kUAT4_VALUE_I32, 0, 0.0f},       // application patch
-    {kUAT11_GROUP_STATUS, 18, kUAT4_VALUE_I32, 1, 0.0f},       // application variant
-    {kUAT11_GROUP_STATUS, 23, kUAT4_VALUE_I32, -2, 0.0f},      // roll, degrees
-    {kUAT11_GROUP_STATUS, 24, kUAT4_VALUE_I32, 5, 0.0f},       // pitch, degrees
-    {kUAT11_GROUP_STATUS, 25, kUAT4_VALUE_I32, 1, 0.0f},       // accelerometer calibrated
-    {kUAT11_GROUP_STATUS, 26, kUAT4_VALUE_I32, 38, 0.0f},      // temperature, degrees C
-    {kUAT11_GROUP_STATUS, 32, kUAT4_VALUE_I32, 3, 0.0f},       // application type
+    {kUAT11_GROUP_STATUS, 7, kUAT4_VALUE_I32, 2, 0.0f},   // antenna
+    {kUAT11_GROUP_STATUS, 14, kUAT4_VALUE_I32, 1, 0.0f},  // application major
+    {kUAT11_GROUP_STATUS, 15, kUAT4_VALUE_I32, 6, 0.0f},  // application minor
+    {kUAT11_GROUP_STATUS, 16, kUAT4_VALUE_I32, 0, 0.0f},  // application patch
+    {kUAT11_GROUP_STATUS, 18, kUAT4_VALUE_I32, 1, 0.0f},  // application variant
+    {kUAT11_GROUP_STATUS, 23, kUAT4_VALUE_I32, -2, 0.0f}, // roll, degrees
+    {kUAT11_GROUP_STATUS, 24, kUAT4_VALUE_I32, 5, 0.0f},  // pitch, degrees
+    {kUAT11_GROUP_STATUS, 25, kUAT4_VALUE_I32, 1, 0.0f},  // accelerometer calibrated
+    {kUAT11_GROUP_STATUS, 26, kUAT4_VALUE_I32, 38, 0.0f}, // temperature, degrees C
+    {kUAT11_GROUP_STATUS, 32, kUAT4_VALUE_I32, 3, 0.0f},  // application type
 };
 
 uint32_t _T_factory_bits(const factory_t& aFactory)
@@ -110,12 +108,21 @@ param_outcome_t failed_outcome(const sim_query& aQuery, uint8_t aResult)
     return outcome;
 }
 
-param_model::param_model()
+param_model::param_model(const sim_identity& aIdentity)
 {
     for (const factory_t& factory : kFACTORY)
     {
         uint32_t bits = _T_factory_bits(factory);
         values_.push_back({factory.group, factory.array, factory.value_type, bits, bits, bits});
+    }
+    const uint32_t serial = aIdentity.serial;
+    values_.push_back(
+        {kUAT11_GROUP_STATUS, kSTATUS_SERIAL, kUAT4_VALUE_I32, serial, serial, serial});
+    for (uint16_t part = 0; part < aIdentity.firmware.size(); ++part)
+    {
+        const uint32_t bits = aIdentity.firmware[part];
+        values_.push_back({kUAT11_GROUP_STATUS, static_cast<uint16_t>(kSTATUS_FIRMWARE + part),
+                           kUAT4_VALUE_I32, bits, bits, bits});
     }
 }
 

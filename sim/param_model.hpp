@@ -38,7 +38,8 @@ param_outcome_t failed_outcome(const sim_query& aQuery, uint8_t aResult);
 class param_model
 {
   public:
-    param_model(); // factory defaults in RAM and flash
+    // Factory defaults in RAM and flash; the identity's values in the status group.
+    explicit param_model(const sim_identity& aIdentity);
 
     // Carries out one query and says what to answer.
     param_outcome_t execute(const sim_query& aQuery);

@@ -153,7 +153,7 @@ bool sensor_loop::answer()
     bool replies = !options_.silent && !options_.no_reply && !fallen_silent();
     if (replies)
         send_reply(query, outcome, ++answers_ == options_.drop_reply);
-    if (outcome.effect == param_effect_t::kREBOOT)
+    if (outcome.effect == param_effect_t::kREBOOT || (replies && answers_ == options_.reboot_after))
         start_reboot();
     return replies || rebooting_;
 }

@@ -22,7 +22,8 @@ class sensor_sim::impl
 {
   public:
     explicit impl(const sim_options& aOptions)
-        : options_(aOptions), state_(aOptions.flash_path), loop_(options_, line_, state_)
+        : options_(aOptions), state_(aOptions.flash_path, aOptions.identity),
+          loop_(options_, line_, state_)
     {
     }
 

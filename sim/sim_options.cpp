@@ -1,5 +1,6 @@
 #include "sim_options.hpp"
 
+#include <array>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -37,6 +38,10 @@ constexpr char kUSAGE[] =
     "                         default 0: as fast as the line takes them)\n"
     "  --flash FILE           keep the flash copy of the configuration in FILE across runs\n"
     "  --trace                print one line per query received and per reply sent\n"
+    "  --serial N             the hardware serial number it reports (0..2147483647,\n"
+    "                         default 10597059): several simulators that differ\n"
+    "  --firmware G.M.m.p     the firmware version it reports (each 0..65535, default\n"
+    "                         11.4.2.7)\n"
     "\n"
     "Faults:\n"
     "  --silent               send nothing at all\n"
@@ -51,6 +56,8 @@ constexpr char kUSAGE[] =
     "  --refuse-set K[:CODE]  refuse the K-th set query (counted from 1) with result CODE\n"
     "                         (default 8), without applying it; the reply holds the old value\n"
     "  --drop-reply K         never send the K-th reply (its query is still carried out)\n"
+    "  --reboot-after K       restart by itself right after the K-th reply, as on a reboot\n"
+    "                         command (a watchdog, a brown-out)\n"
     "  --silent-after N       send nothing at all once N replies have gone out\n"
     "\n"
     "  --help                 print this help and exit\n"
@@ -108,6 +115,12 @@ const std::vector<number_option_t>& _T_number_options()
         {"--drop-reply", 1, 1000000000,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.drop_reply = static_cast<uint32_t>(aValue); }},
+        {"--serial", 0, 2147483647,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.identity.serial = static_cast<uint32_t>(aValue); }},
+        {"--reboot-after", 1, 1000000000,
+         [](sim_options& aOptions, unsigned long aValue)
+         { aOptions.reboot_after = static_cast<uint32_t>(aValue); }},
         {"--rs485-delay-before", 0, kSERIAL_RS485_DELAY_MAX_MS,
          [](sim_options& aOptions, unsigned long aValue)
          { aOptions.rs485.delay_before_ms = static_cast<uint32_t>(aValue); }},
@@ -217,6 +230,8 @@ class option_parser
             return parse_rs485(aArg, equals);
         if (name == "--refuse-set")
             return take_value(aArg, equals, &value) && parse_refuse_set(value);
+        if (name == "--firmware")
+            return take_value(aArg, equals, &value) && parse_firmware(value);
         return fail("unknown option '" + aArg + "'");
     }
 
@@ -260,6 +275,27 @@ class option_parser
                         aValue + "'");
         options_.refuse_set = static_cast<uint32_t>(count);
         options_.refuse_set_result = static_cast<uint8_t>(code);
+        return true;
+    }
+
+    // "G.M.m.p": four numbers, each 0..65535.
+    bool parse_firmware(const std::string& aValue)
+    {
+        std::array<uint32_t, 4> parts{};
+        size_t start = 0;
+        for (size_t i = 0; i < parts.size(); ++i)
+        {
+            const size_t dot = i + 1 < parts.size() ? aValue.find('.', start) : aValue.size();
+            unsigned long part = 0;
+            if (dot == std::string::npos ||
+                !_T_parse_number(aValue.substr(start, dot - start), 0, 65535, &part))
+                return fail(
+                    "option --firmware needs four numbers G.M.m.p, each from 0 to 65535, not '" +
+                    aValue + "'");
+            parts[i] = static_cast<uint32_t>(part);
+            start = dot + 1;
+        }
+        options_.identity.firmware = parts;
         return true;
     }
 

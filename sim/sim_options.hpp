@@ -2,6 +2,7 @@
 #ifndef VESK11_SIM_SIM_OPTIONS_HPP
 #define VESK11_SIM_SIM_OPTIONS_HPP
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,13 @@ namespace Support
 {
 namespace Vesk11Sim
 {
+
+// What the sensor says it is: status values 2003/9 and 2003/2..5.
+struct sim_identity
+{
+    uint32_t serial = 10597059;                       // 0xA1B2C3
+    std::array<uint32_t, 4> firmware = {11, 4, 2, 7}; // generation, major, minor, patch
+};
 
 struct sim_options
 {
@@ -37,7 +45,9 @@ struct sim_options
     uint8_t refuse_set_result = 8;   // the result code of that refusal
     int silent_after = -1;           // N >= 0: nothing at all is sent after the N-th reply
     uint32_t drop_reply = 0;         // K > 0: the K-th reply is never sent
+    uint32_t reboot_after = 0;       // K > 0: the sensor restarts by itself after its K-th reply
     bool trace = false;              // one line on standard output per query and per reply
+    sim_identity identity;           // --serial, --firmware
 };
 
 enum class parse_outcome_t

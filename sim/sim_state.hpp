@@ -25,7 +25,10 @@ namespace Vesk11Sim
 class sim_state
 {
   public:
-    explicit sim_state(std::string aFlashPath) : flash_path_(std::move(aFlashPath)) {}
+    sim_state(std::string aFlashPath, const sim_identity& aIdentity)
+        : flash_path_(std::move(aFlashPath)), model_(aIdentity)
+    {
+    }
 
     // Flash from the file, RAM from flash; a missing file is created with the factory values.
     bool load_flash(std::string& aError);

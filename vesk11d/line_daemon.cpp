@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -75,17 +75,13 @@ daemon_error _T_open_error(const std::string& aDevice, const com_open_failure& a
 // have.
 void _T_remove_links(const std::string& aDir)
 {
-    DIR* folder = opendir(aDir.c_str());
-    if (folder == nullptr)
-        return;
-    while (const dirent* entry = readdir(folder))
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(aDir, error), end; !error && entry != end;
+         entry.increment(error))
     {
-        struct stat found = {};
-        const std::string path = aDir + "/" + entry->d_name;
-        if (lstat(path.c_str(), &found) == 0 && S_ISLNK(found.st_mode))
-            unlink(path.c_str());
+        if (entry->is_symlink(error))
+            unlink(entry->path().c_str());
     }
-    closedir(folder);
 }
 
 void _T_make_dir(const std::string& aPath)
@@ -196,7 +192,7 @@ void line_daemon::remove_folder()
     folder_made_ = false;
 }
 
-int line_daemon::run(const sigset_t* aWaitMask, volatile sig_atomic_t* aStop)
+int line_daemon::run(const sigset_t* aWaitMask, const volatile sig_atomic_t* aStop)
 {
     while (*aStop == 0)
     {
@@ -338,15 +334,15 @@ int line_daemon::wait_ms() const
 // The counters at the end of a run, one line for the line and one per port, as NAME=VALUE words.
 void line_daemon::report() const
 {
-    const line_stats& line = line_.stats();
+    const line_stats& counts = line_.stats();
     std::fprintf(stderr,
                  "vesk11d: line opens=%llu losses=%llu blocks_intact=%llu blocks_damaged=%llu "
                  "blocks_too_long=%llu garbage_bytes=%llu queries_sent=%llu echoes=%llu "
                  "replies=%llu unanswered=%llu\n",
-                 _T_ull(line.opens), _T_ull(line.losses), _T_ull(line.blocks_intact),
-                 _T_ull(line.blocks_damaged), _T_ull(line.blocks_too_long),
-                 _T_ull(line.garbage_bytes), _T_ull(line.queries_sent), _T_ull(line.echoes),
-                 _T_ull(line.replies), _T_ull(line.unanswered));
+                 _T_ull(counts.opens), _T_ull(counts.losses), _T_ull(counts.blocks_intact),
+                 _T_ull(counts.blocks_damaged), _T_ull(counts.blocks_too_long),
+                 _T_ull(counts.garbage_bytes), _T_ull(counts.queries_sent), _T_ull(counts.echoes),
+                 _T_ull(counts.replies), _T_ull(counts.unanswered));
     for (const auto& port : ports_)
     {
         const port_stats& stats = port->stats();

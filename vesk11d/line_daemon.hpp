@@ -33,7 +33,7 @@ class line_daemon
     // Opens the line and makes the ports, their links and the line record. Throws daemon_error.
     void start();
     // Serves the line and the ports until *aStop is set (waits with aWaitMask). Returns the signal.
-    int run(const sigset_t* aWaitMask, volatile sig_atomic_t* aStop);
+    int run(const sigset_t* aWaitMask, const volatile sig_atomic_t* aStop);
 
     const line_stats& line() const { return line_.stats(); }
     const std::vector<std::unique_ptr<virtual_port>>& ports() const { return ports_; }

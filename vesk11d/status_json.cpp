@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "ctl_options.hpp"
 #include "ctl_watch_json.hpp"
 
 namespace Orvo
@@ -57,7 +58,8 @@ ctl_json _T_line(const status_view& aView, int64_t aNowUs)
                                   ? ctl_json(_T_seconds(aNowUs - watch.last_intact_us()))
                                   : ctl_json(nullptr)},
         {"window", _T_window(window)},
-        {"verdict", Vesk11Ctl::Verdict(window)}};
+        // As monitor judges with vesk11-ctl's default time-out.
+        {"verdict", Vesk11Ctl::Verdict(window, Vesk11Ctl::kTIMEOUT_DEFAULT_MS)}};
 }
 
 ctl_json _T_port(const virtual_port& aPort)

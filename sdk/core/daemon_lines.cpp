@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -102,24 +102,20 @@ std::string DaemonHoldingHint(const std::string& aDevicePath)
     struct stat device = {};
     if (stat(aDevicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode))
         return "";
-    const std::string root = DaemonRuntimeDir();
-    DIR* folder = opendir(root.c_str());
-    if (folder == nullptr)
-        return "";
     std::string hint;
-    while (const dirent* entry = readdir(folder))
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(DaemonRuntimeDir(), error), end;
+         !error && entry != end && hint.empty(); entry.increment(error))
     {
-        const std::string lineDir = root + "/" + entry->d_name;
+        const std::string lineDir = entry->path().string();
         daemon_line line;
-        if (entry->d_name[0] == '.' ||
+        if (entry->path().filename().string()[0] == '.' ||
             !ReadDaemonLine(lineDir + "/" + kDAEMON_LINE_RECORD, &line) ||
             line.rdev != device.st_rdev || !_T_alive(line.pid))
             continue;
         hint = "held by vesk11d (pid " + std::to_string(line.pid) + "); use its port " + lineDir +
                "/" + _T_port_to_use(line).name + " instead";
-        break;
     }
-    closedir(folder);
     return hint;
 }
 

@@ -1,5 +1,6 @@
 // vesk11-ctl end to end against the simulated sensor: each command's output for people and in
 // JSON, the queries the sensor received, and every exit status with its JSON error.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -213,11 +214,29 @@ TEST_F(ctl_commands, reboot_waits_for_the_sensor_and_tells_how_long_it_was_silen
                            " sent no intact block within 150 ms (waiting after the reboot)\n");
     EXPECT_EQ(queries_of(0).size(), 2u);
 
-    opts.drop_reply = 1; // the reply is lost: the command is still not sent again
-    start_sim(opts);
-    run = ctl({"reboot", "-t", "50", "-r", "2"});
-    EXPECT_EQ(run.status, 69);
-    EXPECT_EQ(queries_of(0).size(), 1u);
+    // A lost or damaged reply: a command that may have been carried out is never sent again.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"reboot"},
+                                                 {"command", "1000/342", "0"},
+                                                 {"command", "reboot", "0"},
+                                                 {"save"}})
+    {
+        SCOPED_TRACE(args[0] + " " + args.back());
+        for (bool damaged : {false, true})
+        {
+            opts.drop_reply = damaged ? 0 : 1;
+            opts.corrupt_reply = damaged;
+            stop_sim();
+            start_sim(opts);
+            std::vector<std::string> all = args;
+            all.insert(all.end(), {"-t", "50", "-r", "2"});
+            run = ctl(all);
+            EXPECT_EQ(run.status, 69);
+            EXPECT_NE(run.err.find("it may have been carried out, so it was not sent again"),
+                      std::string::npos)
+                << run.err;
+            EXPECT_EQ(queries_of(0).size(), 1u) << damaged;
+        }
+    }
 }
 
 // A write that fails ends the run; the values written before it stay, and the report says so.
@@ -289,7 +308,9 @@ TEST_F(ctl_commands, help_and_version_answer_without_a_sensor)
     const help_case cases[] = {
         {{"--help"}, "Usage: vesk11-ctl [OPTIONS] COMMAND [ARGS]\n"},
         {{"-h"}, "Usage: vesk11-ctl [OPTIONS] COMMAND [ARGS]\n"},
-        {{"apply", "--help"}, "Usage: vesk11-ctl [OPTIONS] apply FILE [--check] [--save]\n"},
+        {{"apply", "--help"},
+         "Usage: vesk11-ctl [OPTIONS] apply FILE [--check] [--save | --save-when "
+         "changed|always]\n"},
         {{"--help", "get"}, "Usage: vesk11-ctl [OPTIONS] get NAME...\n"},
         {{"--version"}, "vesk11-ctl 1.0.0\n"},
     };
@@ -330,6 +351,17 @@ struct status_case
     std::string message; // the start of standard error after "vesk11-ctl: "
 };
 
+// A failure of apply carries the members of its report beside the error, whatever the failure.
+void expect_apply_members(const std::vector<std::string>& aArgs, const nlohmann::json& aJson)
+{
+    if (std::find(aArgs.begin(), aArgs.end(), "apply") == aArgs.end())
+        return;
+    EXPECT_EQ(aJson["changed"], false) << aJson;
+    EXPECT_EQ(aJson["changes"], nlohmann::json::array()) << aJson;
+    EXPECT_EQ(aJson["saved"], false) << aJson;
+    EXPECT_EQ(aJson["rolled_back"], nlohmann::json::array()) << aJson;
+}
+
 // Usage errors: nothing is opened, the reason is told, and --json gets its error object.
 TEST_F(ctl_commands, usage_errors_exit_64_before_the_line_is_opened)
 {
@@ -358,6 +390,10 @@ TEST_F(ctl_commands, usage_errors_exit_64_before_the_line_is_opened)
         {"set of nan", {"set", "param_x=nan"}, 64, "usage", "param_x=nan: not a finite number"},
         {"set out of range", {"set", "power_mode=2147483648"}, 64, "usage", "power_mode=2147483648: not a whole number"},
         {"check with save", {"apply", "f", "--check", "--save"}, 64, "usage", "apply --check writes nothing, so it cannot --save"},
+        {"check with save-when", {"apply", "f", "--check", "--save-when", "always"}, 64, "usage", "apply --check writes nothing"},
+        {"save-when never", {"apply", "f", "--save-when", "never"}, 64, "usage", "--save-when 'never' is not changed or always"},
+        {"save-when for set", {"set", "param_x=1", "--save-when=always"}, 64, "usage", "--save-when is not an option of set"},
+        {"apply with two files", {"apply", "a", "b"}, 64, "usage", "apply takes one argument, got 'b'"},
         {"empty device", {"info", "--device="}, 64, "usage", "--device needs a path"},
         {"low-power maybe", {"low-power", "maybe"}, 64, "usage", "low-power takes on or off, got 'maybe'"},
         {"group not a number", {"save", "all"}, 64, "usage", "GROUP 'all' is not a whole number from 0 to 4294967295"},
@@ -382,9 +418,11 @@ TEST_F(ctl_commands, usage_errors_exit_64_before_the_line_is_opened)
         EXPECT_EQ(run.err.substr(0, 12 + entry.message.size()), "vesk11-ctl: " + entry.message)
             << run.err;
         EXPECT_NE(run.err.find("Try 'vesk11-ctl --help'"), std::string::npos);
-        args.insert(args.begin(), "--json");
+        // getopt_long takes an abbreviation, and so does the choice of the error's form.
+        args.insert(args.begin(), "--js");
         const nlohmann::json json = json_of(ctl(args));
         EXPECT_EQ(json["error"]["kind"], entry.kind) << json;
+        expect_apply_members(args, json);
         EXPECT_EQ(json["error"]["message"].get<std::string>().substr(0, entry.message.size()),
                   entry.message);
     }
@@ -476,6 +514,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
             << run.err;
         const nlohmann::json json = json_of(run);
         EXPECT_EQ(json["error"]["kind"], entry.kind) << run.out;
+        expect_apply_members(args, json);
         EXPECT_EQ(run.err, "vesk11-ctl: " + json["error"]["message"].get<std::string>() + "\n");
         EXPECT_TRUE(vesk11_test::failures(run).size() >= 1) << "the log tells why";
     }

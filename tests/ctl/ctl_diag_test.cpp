@@ -1,5 +1,6 @@
 // vesk11-ctl monitor end to end against the simulated sensor and its line faults: the verdicts,
 // the bounds, a stop signal, the JSON Lines, and a 1 ms sensor followed without a block lost.
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -71,7 +72,7 @@ TEST_F(ctl_monitor, each_line_fault_gives_its_verdict)
         bool garbage;
     };
     sim_options healthy = options(5), badCrc = options(2), noise = options(5), split = options(5),
-                silent = options(5), allBad = options(5);
+                silent = options(5), allBad = options(5), slow = options(150);
     badCrc.bad_crc = 150;
     allBad.bad_crc = 100000;
     noise.noise = true;
@@ -82,10 +83,10 @@ TEST_F(ctl_monitor, each_line_fault_gives_its_verdict)
         {"split into bytes", split, {"--count", "20"}, 0, "healthy: every block intact", false, false},
         {"bad checksums", badCrc, {"--count", "250"}, 0, "% damaged: check termination and ground", true, false},
         {"noise", noise, {"--count", "20"}, 0, "bytes between blocks: check for a second talker", false, true},
-        {"every block damaged", allBad, {"--count", "20"}, 69,
-         "bytes but no intact block: wrong speed, A/B swapped, or not this sensor", true, false},
-        {"silent", silent, {"--duration", "0.3"}, 69,
-         "no blocks: check power, A/B wiring and the device path", false, false},
+        {"every block damaged", allBad, {"--count", "20"}, 69, "body is damaged, its header intact", true, false},
+        {"silent", silent, {"--duration", "0.3"}, 69, "ms: check power, A/B wiring and the device path", false,
+         false},
+        {"slow", slow, {"--count", "3", "-t", "100"}, 0, "longer than the time-out of 100 ms", false, false},
     };
     for (const fault_case& c : cases)
     {
@@ -153,6 +154,23 @@ TEST_F(ctl_monitor, sigint_ends_the_watch_with_a_summary)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\nverdict: healthy"), std::string::npos) << run.out;
     expect_line_restored();
+}
+
+// A line lost mid-watch ends it with the summary as the last object, the failure in it.
+TEST_F(ctl_monitor, a_lost_line_ends_with_the_summary_holding_the_error)
+{
+    start_sim(options(5));
+    vesk11_test::cli_child child({"monitor", "--json"}, {"VESK11_CLI_ENDPOINT=" + sim_->path()},
+                                 nullptr, -1, VESK11_CTL_BINARY);
+    ASSERT_TRUE(vesk11_test::wait_for_record(child, 3, "",
+                                             "done: Exchange__Open <" + sim_->path() + ">", 5000));
+    stop_sim();
+    const cli_result run = child.wait();
+    EXPECT_EQ(run.status, 74) << run.err;
+    const std::vector<nlohmann::json> lines = json_lines(run.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["error"]["kind"], "io") << run.out;
+    EXPECT_TRUE(lines.back().contains("summary")) << run.out;
 }
 
 // JSON Lines: one object per block with every field, time stamps rising, then the summary.
@@ -225,6 +243,31 @@ TEST(ctl_scan, finds_the_sensor_and_never_writes_where_no_block_came)
                                                  VESK11_CTL_BINARY);
     EXPECT_EQ(none.status, 69) << none.err;
     EXPECT_EQ(none.out, quiet.path() + "  no blocks\n");
+    EXPECT_NE(none.err.find("sends less often than every 100 ms needs a longer --listen"),
+              std::string::npos)
+        << none.err;
+    // Blocks further apart than the time-out: no identity, and the hint says why that may be.
+    sim_options slow = healthy;
+    slow.period_ms = 150;
+    Orvo::Support::Vesk11Sim::sensor_sim slower(slow);
+    ASSERT_TRUE(slower.start()) << slower.error();
+    const cli_result unnamed = vesk11_test::run_cli(
+        {"scan", "--listen", "500", "-t", "50", slower.path()}, {}, nullptr, VESK11_CTL_BINARY);
+    EXPECT_EQ(unnamed.status, 69) << unnamed.err;
+    EXPECT_NE(unnamed.err.find("blocks but no identity on " + slower.path() +
+                               ": if its blocks come further apart than the time-out (-t 50 ms)"),
+              std::string::npos)
+        << unnamed.err;
+
+    // A long reason in the state column widens no column of the sensor's row.
+    const cli_result text = vesk11_test::run_cli(
+        {"scan", "--listen", "200", good.path(), file + "-absent"}, {}, nullptr, VESK11_CTL_BINARY);
+    const size_t eol = text.out.find('\n');
+    ASSERT_NE(eol, std::string::npos) << text.out;
+    const std::string sensorRow = text.out.substr(0, eol);
+    const size_t state = sensorRow.find("sensor  ");
+    EXPECT_EQ(state, text.out.find("cannot open: ") - eol - 1) << text.out;
+    EXPECT_TRUE(state < sensorRow.size() - 8 && std::isdigit(sensorRow[state + 8])) << text.out;
 }
 
 } // namespace

@@ -9,10 +9,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "cli_child.hpp"
 #include "ctl_document.hpp"
 #include "ctl_error.hpp"
+#include "ctl_file.hpp"
 #include "ctl_names.hpp"
 #include "ctl_output.hpp"
 #include "ctl_value.hpp"
@@ -81,16 +85,28 @@ TEST(ctl_document, bad_documents_are_refused_with_key_and_reason)
         {_T_doc("\"reboot\": 1"), "key \"parameters.reboot\": a command, not a parameter"},
         {_T_doc("\"param_x\": \"0.5\""), "key \"parameters.param_x\": a number is expected"},
         {_T_doc("\"param_x\": null"), "key \"parameters.param_x\": a number is expected"},
-        {_T_doc("\"power_mode\": 1.5"), "key \"parameters.power_mode\": an integer is expected, not a fraction"},
-        {_T_doc("\"power_mode\": 1.0"), "key \"parameters.power_mode\": an integer is expected, not a fraction"},
+        {_T_doc("\"power_mode\": 1.5"), "key \"parameters.power_mode\" at line 1, column 60: 1.5: an integer is expected, not a fraction"},
+        {_T_doc("\"power_mode\": 1.0"), "key \"parameters.power_mode\" at line 1, column 60: 1.0: an integer is expected, not a fraction"},
         {_T_doc("\"power_mode\": true"), "key \"parameters.power_mode\": a number is expected"},
-        {_T_doc("\"power_mode\": 2147483648"), "key \"parameters.power_mode\": out of the range of a 32-bit integer"},
-        {_T_doc("\"power_mode\": -2147483649"), "key \"parameters.power_mode\": out of the range of a 32-bit integer"},
-        {_T_doc("\"power_mode\": 18446744073709551615"), "key \"parameters.power_mode\": out of the range of a 32-bit integer"},
-        {_T_doc("\"param_x\": 1e39"), "number overflow parsing '1e39'"},
-        {_T_doc("\"param_x\": 16777217"), "key \"parameters.param_x\": not exactly a float"},
-        {_T_doc("\"param_x\": 9223372036854775807"), "key \"parameters.param_x\": not exactly a float"},
-        {_T_doc("\"param_x\": 18446744073709551615"), "key \"parameters.param_x\": not exactly a float"},
+        {_T_doc("\"power_mode\": 2147483648"), "key \"parameters.power_mode\" at line 1, column 60: 2147483648: out of the range of a 32-bit integer"},
+        {_T_doc("\"power_mode\": -2147483649"), "key \"parameters.power_mode\" at line 1, column 60: -2147483649: out of the range"},
+        {_T_doc("\"power_mode\": 18446744073709551615"), "key \"parameters.power_mode\" at line 1, column 60: 18446744073709551615: out of the range"},
+        {_T_doc("\"power_mode\": 99999999999999999999999"), "key \"parameters.power_mode\" at line 1, column 60: 99999999999999999999999: out of the range"},
+        {_T_doc("\"power_mode\": \"inf\""), "key \"parameters.power_mode\": a number is expected"},
+        {_T_doc("\"param_x\": 1e39"), "key \"parameters.param_x\" at line 1, column 57: 1e39: out of the range of a float"},
+        {_T_doc("\"param_x\": 0.5,\n \"param_y\": -1e999"), "key \"parameters.param_y\" at line 2, column 13: -1e999: out of the range of a float"},
+        {_T_doc("\"param_x\": 1e-50"), "key \"parameters.param_x\" at line 1, column 57: 1e-50: too small for a float: it would become 0"},
+        {_T_doc("\"param_x\": -0.00000e-999"), "(accepted)"},
+        {_T_doc("\"param_x\": -9223372036854775809"), "key \"parameters.param_x\" at line 1, column 57: -9223372036854775809: not exactly a float"},
+        {_T_doc("\"param_x\": \"nan\""), "key \"parameters.param_x\": a number is expected (or \"inf\", \"-inf\", \"nan:0x\" and 8 hex digits)"},
+        {_T_doc("\"param_x\": \"nan:0x7F800000\""), "key \"parameters.param_x\": a number is expected"},
+        {_T_doc("\"param_x\": \"nan:0x7FC0000\""), "key \"parameters.param_x\": a number is expected"},
+        {_T_doc("\"param_x\": \"Inf\""), "key \"parameters.param_x\": a number is expected"},
+        {_T_doc("") + std::string("\0", 1) + "garbage", "syntax error at line 1, column 48: a NUL byte"},
+        {_T_doc("") + " x", "syntax error at line 1, column 49: syntax error while parsing value - invalid literal"},
+        {_T_doc("\"param_x\": 16777217"), "key \"parameters.param_x\" at line 1, column 57: 16777217: not exactly a float"},
+        {_T_doc("\"param_x\": 9223372036854775807"), "key \"parameters.param_x\" at line 1, column 57: 9223372036854775807: not exactly a float"},
+        {_T_doc("\"param_x\": 18446744073709551615"), "key \"parameters.param_x\" at line 1, column 57: 18446744073709551615: not exactly a float"},
         {_T_doc("\"param_x\": 1, \"param_x\": 2"), "key \"param_x\": given twice"},
         {_T_doc("\"param_x\": 1, \"2000/50\": 2"), "key \"parameters.2000/50\": names 2000/50 again, given once already"},
         {_T_doc("\"2000/77\": 1"), "key \"parameters.2000/77\": '2000/77' is not in the catalogue: give its type, 2000/77:f32 or 2000/77:i32"},
@@ -115,7 +131,8 @@ TEST(ctl_document, accepted_document_keeps_order_values_and_types)
     const config_document document = DocumentRead(
         "{\"format\": \"vesk11-config/1\", \"sensor\": {\"hw_serial\": 5, \"x\": [1, {}]},\n"
         " \"parameters\": {\"power_mode\": 0, \"param_x\": -0.0, \"2000/456\": 12.5,\n"
-        " \"2000/77:f32\": 3, \"param_y\": -16777216, \"speed_limit_enable\": -2147483648}}");
+        " \"2000/77:f32\": 3, \"param_y\": -16777216, \"speed_limit_enable\": -2147483648,\n"
+        " \"2000/78:f32\": -9223372036854775808, \"2000/79:f32\": \"nan:0xffc00001\"}}");
     EXPECT_EQ(document.sensor["hw_serial"], 5);
     struct expected_entry
     {
@@ -130,6 +147,8 @@ TEST(ctl_document, accepted_document_keeps_order_values_and_types)
         {"2000/77:f32", 77, Uat4__F32ToBits(3.0F)},
         {"param_y", 51, Uat4__F32ToBits(-16777216.0F)},
         {"speed_limit_enable", 450, 0x80000000},
+        {"2000/78:f32", 78, 0xDF000000},
+        {"2000/79:f32", 79, 0xFFC00001},
     };
     ASSERT_EQ(document.parameters.size(), sizeof expected / sizeof expected[0]);
     for (size_t i = 0; i < document.parameters.size(); ++i)
@@ -147,20 +166,17 @@ TEST(ctl_document, accepted_document_keeps_order_values_and_types)
     EXPECT_EQ(back.parameters[3].bits, Uat4__F32ToBits(3.0F));
 }
 
-// Any finite float, written into a document and read back, keeps its bits: the document's text,
-// the people's %.9g text and the command line's reading.
+// Any float, written into a document and read back, keeps its bits (NaN payloads too); a finite
+// one also through the people's %.9g text and the command line's reading.
 TEST(ctl_document, floats_round_trip_bit_exactly)
 {
     std::vector<uint32_t> patterns = {0x00000000, 0x80000000, 0x00000001, 0x80000001, 0x007FFFFF,
                                       0x00800000, 0x7F7FFFFF, 0xFF7FFFFF, 0x3DCCCCCD, 0x3F800001,
-                                      0x4B800001, 0x33800000, 0x4CBEBC20};
+                                      0x4B800001, 0x33800000, 0x4CBEBC20, 0x7F800000, 0xFF800000,
+                                      0x7FC00000, 0xFFC00000, 0x7F800001, 0xFFBFFFFF, 0x7FA5A5A5};
     std::mt19937 random(12345);
     while (patterns.size() < 60000)
-    {
-        const uint32_t bits = static_cast<uint32_t>(random());
-        if ((bits & 0x7F800000) != 0x7F800000) // NaN and infinity are never values
-            patterns.push_back(bits);
-    }
+        patterns.push_back(static_cast<uint32_t>(random()));
     ctl_item item;
     std::string reason;
     ASSERT_TRUE(ResolveItem("3000/0:f32", &item, &reason)) << reason;
@@ -181,10 +197,12 @@ TEST(ctl_document, floats_round_trip_bit_exactly)
         {
             const uint32_t bits = document.parameters[i].bits;
             ASSERT_EQ(back.parameters[i].bits, bits) << std::hex << bits;
+            ++checked;
+            if ((bits & 0x7F800000) == 0x7F800000)
+                continue;
             uint32_t fromText = ~bits;
             ASSERT_TRUE(ValueFromText(ValueText(2, bits), 2, &fromText));
             ASSERT_EQ(fromText, bits) << ValueText(2, bits);
-            ++checked;
         }
     }
     EXPECT_EQ(checked, patterns.size());
@@ -280,6 +298,10 @@ TEST(ctl_value, values_are_read_strictly_and_shown_exactly)
     EXPECT_EQ(ValueJson(2, 0x3DCCCCCD).dump(), "0.1");
     EXPECT_EQ(ValueJson(2, 0x41200000).dump(), "10.0");
     EXPECT_EQ(ValueJson(0, 0x80000000).dump(), "-2147483648");
+    EXPECT_EQ(ValueJson(2, 0x7FC00001).dump(), "\"nan:0x7FC00001\"");
+    EXPECT_EQ(ValueJson(2, 0xFF800000).dump(), "\"-inf\"");
+    EXPECT_EQ(ValueText(2, 0x7F800000), "inf");
+    EXPECT_EQ(ValueText(2, 0xFFFFFFFF), "nan:0xFFFFFFFF");
 }
 
 std::string _T_pending(int aFd)
@@ -332,6 +354,96 @@ TEST(ctl_output, progress_only_on_a_terminal)
     EXPECT_EQ(lseek(plainFile, 0, SEEK_END), 0);
     close(plainFile);
     unlink(pattern);
+}
+
+struct output_target
+{
+    const char* what;
+    std::function<void(const std::string&)> make; // makes what stands at the path
+    std::string refusal;                          // empty: written
+    mode_t type;                                  // what the path leads to afterwards
+    mode_t mode;                                  // its permission bits, for a regular file
+};
+
+// A document goes where the path leads: a regular file is replaced whole keeping its mode and
+// the links to it; a device or FIFO is written, never replaced; anything else is refused. Nodes
+// are made in a temporary folder only.
+TEST(ctl_file, output_respects_what_stands_at_the_path)
+{
+    char folder[] = "/tmp/vesk11-output-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    int reader = -1;
+    auto file = [&dir](mode_t aMode)
+    {
+        return [&dir, aMode](const std::string& aPath)
+        {
+            std::ofstream(dir + "/file", std::ios::binary) << std::string(5000, 'x');
+            chmod((dir + "/file").c_str(), aMode);
+            if (aPath != dir + "/file")
+                symlink((dir + "/file").c_str(), aPath.c_str());
+        };
+    };
+    // clang-format off
+    const std::vector<output_target> cases = {
+        {"nothing there", [](const std::string&) {}, "", S_IFREG, 0},
+        {"0600 file", file(0600), "", S_IFREG, 0600},
+        {"link to a 0640 file", file(0640), "", S_IFLNK, 0640},
+        {"FIFO with a reader", [&reader](const std::string& aPath) {
+             mkfifo(aPath.c_str(), 0600);
+             reader = open(aPath.c_str(), O_RDONLY | O_NONBLOCK); }, "", S_IFIFO, 0},
+        {"FIFO without a reader", [](const std::string& aPath) { mkfifo(aPath.c_str(), 0600); },
+         "(a FIFO without a reader)", S_IFIFO, 0},
+        {"character device", [](const std::string& aPath) { mknod(aPath.c_str(), S_IFCHR | 0666, makedev(1, 3)); },
+         "", S_IFCHR, 0},
+        {"link to nothing", [&dir](const std::string& aPath) { symlink((dir + "/none").c_str(), aPath.c_str()); },
+         "(a link to nothing)", S_IFLNK, 0},
+        {"folder", [](const std::string& aPath) { mkdir(aPath.c_str(), 0700); },
+         "(not a regular file, a character device or a FIFO)", S_IFDIR, 0},
+    };
+    // clang-format on
+    for (const output_target& target : cases)
+    {
+        SCOPED_TRACE(target.what);
+        const std::string path =
+            dir + (target.mode != 0 && target.type == S_IFREG ? "/file" : "/out");
+        target.make(path);
+        std::string refusal;
+        try
+        {
+            WriteOutputFile(path, "{}\n");
+        }
+        catch (const ctl_error& x)
+        {
+            EXPECT_EQ(x.status(), kEXIT_CANTCREAT);
+            refusal = x.message();
+        }
+        EXPECT_NE(refusal.find(target.refusal), std::string::npos) << refusal;
+        EXPECT_EQ(refusal.empty(), target.refusal.empty()) << refusal;
+        struct stat st
+        {
+        };
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, target.type);
+        if (target.mode != 0)
+        {
+            EXPECT_EQ(vesk11_test::read_file(dir + "/file"), "{}\n");
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, target.mode);
+        }
+        if (reader >= 0)
+        {
+            char got[8] = {};
+            EXPECT_EQ(read(reader, got, sizeof got), 3);
+            EXPECT_STREQ(got, "{}\n");
+            close(reader);
+            reader = -1;
+        }
+        unlink((dir + "/file").c_str());
+        if (rmdir((dir + "/out").c_str()) != 0)
+            unlink((dir + "/out").c_str());
+    }
+    rmdir(folder);
 }
 
 } // namespace

@@ -173,39 +173,47 @@ struct get_case
     uint16_t group;
     uint16_t array;
     uint32_t expected;
+    uint32_t given; // with --serial 42 --firmware 1.2.3.4
 };
 
 TEST_F(sim_sensor, gets_of_every_catalogue_status_value)
 {
     const get_case cases[] = {
-        {Uat11__InitGetStatusHwSerial, 2003, 9, 10597059},
-        {Uat11__InitGetStatusHwAntenna, 2003, 7, 2},
-        {Uat11__InitGetStatusFwVersionGen, 2003, 2, 11},
-        {Uat11__InitGetStatusFwVersionMajor, 2003, 3, 4},
-        {Uat11__InitGetStatusFwVersionMinor, 2003, 4, 2},
-        {Uat11__InitGetStatusFwVersionPatch, 2003, 5, 7},
-        {Uat11__InitGetStatusAppType, 2003, 32, 3},
-        {Uat11__InitGetStatusAppVariant, 2003, 18, 1},
-        {Uat11__InitGetStatusAppVersionMajor, 2003, 14, 1},
-        {Uat11__InitGetStatusAppVersionMinor, 2003, 15, 6},
-        {Uat11__InitGetStatusAppVersionPatch, 2003, 16, 0},
-        {Uat11__InitGetStatusAccRoll, 2003, 23, static_cast<uint32_t>(-2)},
-        {Uat11__InitGetStatusAccPitch, 2003, 24, 5},
-        {Uat11__InitGetStatusAccCalib, 2003, 25, 1},
-        {Uat11__InitGetParamTemp, 2003, 26, 38},
+        {Uat11__InitGetStatusHwSerial, 2003, 9, 10597059, 42},
+        {Uat11__InitGetStatusHwAntenna, 2003, 7, 2, 2},
+        {Uat11__InitGetStatusFwVersionGen, 2003, 2, 11, 1},
+        {Uat11__InitGetStatusFwVersionMajor, 2003, 3, 4, 2},
+        {Uat11__InitGetStatusFwVersionMinor, 2003, 4, 2, 3},
+        {Uat11__InitGetStatusFwVersionPatch, 2003, 5, 7, 4},
+        {Uat11__InitGetStatusAppType, 2003, 32, 3, 3},
+        {Uat11__InitGetStatusAppVariant, 2003, 18, 1, 1},
+        {Uat11__InitGetStatusAppVersionMajor, 2003, 14, 1, 1},
+        {Uat11__InitGetStatusAppVersionMinor, 2003, 15, 6, 6},
+        {Uat11__InitGetStatusAppVersionPatch, 2003, 16, 0, 0},
+        {Uat11__InitGetStatusAccRoll, 2003, 23, static_cast<uint32_t>(-2),
+         static_cast<uint32_t>(-2)},
+        {Uat11__InitGetStatusAccPitch, 2003, 24, 5, 5},
+        {Uat11__InitGetStatusAccCalib, 2003, 25, 1, 1},
+        {Uat11__InitGetParamTemp, 2003, 26, 38, 38},
     };
-    start();
-    for (const get_case& c : cases)
+    sim_options given;
+    given.identity = {42, {1, 2, 3, 4}};
+    for (const sim_options& options : {sim_options{}, given})
     {
-        uat4_action_t action;
-        c.init(&action);
-        rx_reply reply = client_->exchange(action);
-        EXPECT_EQ(reply.result, kRESULT_OK) << c.array;
-        EXPECT_EQ(reply.group, c.group);
-        EXPECT_EQ(reply.array, c.array);
-        EXPECT_EQ(reply.value_type, 0) << c.array;
-        EXPECT_EQ(reply.value, c.expected) << c.array;
-        EXPECT_EQ(ram(c.group, c.array), c.expected);
+        start(options);
+        for (const get_case& c : cases)
+        {
+            const uint32_t expected = options.identity.serial == 42 ? c.given : c.expected;
+            uat4_action_t action;
+            c.init(&action);
+            rx_reply reply = client_->exchange(action);
+            EXPECT_EQ(reply.result, kRESULT_OK) << c.array;
+            EXPECT_EQ(reply.group, c.group);
+            EXPECT_EQ(reply.array, c.array);
+            EXPECT_EQ(reply.value_type, 0) << c.array;
+            EXPECT_EQ(reply.value, expected) << c.array;
+            EXPECT_EQ(ram(c.group, c.array), expected);
+        }
     }
 }
 

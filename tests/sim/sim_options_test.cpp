@@ -64,9 +64,13 @@ TEST(sim_options, every_option_in_both_spellings)
                      "--refuse-set",
                      "3:0",
                      "--drop-reply=2",
+                     "--reboot-after=7",
                      "--silent-after",
                      "0",
-                     "--trace"},
+                     "--trace",
+                     "--serial=2147483647",
+                     "--firmware",
+                     "0.65535.3.10"},
                     options, error),
               parse_outcome_t::kRUN)
         << error;
@@ -82,7 +86,10 @@ TEST(sim_options, every_option_in_both_spellings)
     EXPECT_EQ(options.refuse_set, 3u);
     EXPECT_EQ(options.refuse_set_result, 0);
     EXPECT_EQ(options.drop_reply, 2u);
+    EXPECT_EQ(options.reboot_after, 7u);
     EXPECT_EQ(options.silent_after, 0);
+    EXPECT_EQ(options.identity.serial, 2147483647u);
+    EXPECT_EQ(options.identity.firmware, (std::array<uint32_t, 4>{0, 65535, 3, 10}));
     sim_options plain;
     ASSERT_EQ(parse({"--refuse-set", "5"}, plain, error), parse_outcome_t::kRUN) << error;
     EXPECT_EQ(plain.refuse_set, 5u);
@@ -127,7 +134,7 @@ TEST(sim_options, help_ends_parsing_and_lists_every_option)
                              "--split",       "--result",        "--hangup-after-query",
                              "--stray-reply", "--corrupt-reply", "--refuse-set",
                              "--drop-reply",  "--silent-after",  "--help",
-                             "--version"})
+                             "--version",     "--serial",        "--firmware"})
         EXPECT_NE(sim_usage_text().find(name), std::string::npos) << name;
 }
 
@@ -155,6 +162,11 @@ TEST(sim_options, bad_command_lines_are_refused_with_a_reason)
         {"--refuse-set=2:8:1"},
         {"--drop-reply", "0"},
         {"--silent-after", "-1"},
+        {"--serial", "2147483648"},
+        {"--firmware", "1.2.3"},
+        {"--firmware", "1.2.3.4.5"},
+        {"--firmware", "1..3.4"},
+        {"--firmware", "1.2.3.65536"},
         {"--rs485"},
         {"--device", "/dev/ttyS0", "--rs485=on"},
         {"--device", "/dev/ttyS0", "--rs485-delay-after", "1001"},
