@@ -103,7 +103,7 @@ void daemon_link::request(ctl_json aRequest)
 daemon_read daemon_link::next(int aWaitMs, ctl_json* aObject)
 {
     const int64_t end = _T_now_ms() + aWaitMs;
-    for (size_t newline; (newline = in_.find('\n')) == std::string::npos;)
+    while (in_.find('\n') == std::string::npos)
     {
         const int64_t left = end - _T_now_ms();
         if (left <= 0)

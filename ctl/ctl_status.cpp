@@ -99,10 +99,10 @@ int RunStatus(const ctl_options& aOptions, ctl_output& aOutput)
     status.erase("reply");
     const ctl_json line = Member(status, "line");
     const bool lost = MemberText(line, "state") != "open";
-    const ctl_error failure = UnavailableError("the line " + MemberText(line, "device") +
-                                               " is lost; vesk11d reopens it about once a second");
+    const std::string failure = "the line " + MemberText(line, "device") +
+                                " is lost; vesk11d reopens it about once a second";
     if (lost && aOutput.json())
-        throw failure.withReport(status);
+        throw UnavailableError(failure).withReport(status);
     if (aOutput.json())
         aOutput.emit(status);
     else
@@ -111,7 +111,7 @@ int RunStatus(const ctl_options& aOptions, ctl_output& aOutput)
         _T_show_ports(aOutput, Member(status, "ports"));
     }
     if (lost)
-        throw failure;
+        throw UnavailableError(failure);
     return kEXIT_OK;
 }
 

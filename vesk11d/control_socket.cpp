@@ -26,7 +26,7 @@ namespace
 constexpr size_t kREQUEST_MAX = 4096;
 // Replies a client may leave unread before it is dropped: far above a status reply and a few
 // seconds of blocks at a fast line, far below what would make the daemon grow.
-constexpr size_t kUNREAD_MAX = 256 * 1024;
+constexpr size_t kUNREAD_MAX = size_t{256} * 1024;
 constexpr size_t kCLIENTS_MAX = 32;
 constexpr int kBACKLOG = 16;
 
@@ -280,11 +280,11 @@ void control_socket::block(const block_record& aRecord, bool aIntact, int64_t aA
     {
         if (!one.subscribed)
             continue;
-        ctl_json& block = made[one.hex ? 1 : 0];
-        if (block.is_null())
-            block = Vesk11Ctl::BlockJson(aRecord, aIntact, 0, one.hex);
-        block["t_ms"] = static_cast<double>(aAtUs - one.since_us) / 1000.0;
-        if (!send(one, block))
+        ctl_json& object = made[one.hex ? 1 : 0];
+        if (object.is_null())
+            object = Vesk11Ctl::BlockJson(aRecord, aIntact, 0, one.hex);
+        object["t_ms"] = static_cast<double>(aAtUs - one.since_us) / 1000.0;
+        if (!send(one, object))
             drop(one);
     }
     count_subscribers();

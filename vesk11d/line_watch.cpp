@@ -52,10 +52,7 @@ void line_watch::handle_event(void* aSelf, uint64_t /*aBlockTs*/, uint8_t aStat,
     if (aStat == kBLOCKDECODER11_STAT_INIT)
         BlockRecord__TakeHead(&self->record_, &self->decoder_);
     else if (aStat == kBLOCKDECODER11_STAT_FINI_OK || aStat == kBLOCKDECODER11_STAT_FINI_FAIL)
-    {
-        self->decoded_ = true;
-        self->decoded_intact_ = aStat == kBLOCKDECODER11_STAT_FINI_OK;
-    }
+        self->on_block_(self->record_, aStat == kBLOCKDECODER11_STAT_FINI_OK, self->block_at_us_);
 }
 
 // The line's counters tell how the daemon took the block (intact, damaged, or the echo of its
@@ -70,11 +67,9 @@ void line_watch::block(const uint8_t* aBlock, size_t aSize, const line_stats& aL
     seen_ = aLine;
     if (decoder_.self == nullptr)
         return;
-    decoded_ = false;
+    block_at_us_ = now;
     BlockDecoder11__AddBuffer(&decoder_, aBlock, aSize);
     BlockDecoder11__Reset(&decoder_);
-    if (decoded_)
-        on_block_(record_, decoded_intact_, now);
 }
 
 void line_watch::tick(const line_stats& aLine)
@@ -144,15 +139,15 @@ Vesk11Ctl::line_summary line_watch::window(int64_t aNowUs, uint64_t aGarbageNow)
     const int64_t start = window_start_us(aNowUs);
     uint64_t base = trimmed_ ? last_trimmed_.garbage_after : open_garbage_;
     Vesk11Ctl::line_stats stats(start);
-    for (const event& block : events_)
+    for (const event& past : events_)
     {
-        if (block.at_us < start)
+        if (past.at_us < start)
         {
-            base = block.garbage_after;
+            base = past.garbage_after;
             continue;
         }
-        stats.input(block.at_us);
-        stats.block(block.at_us, block.intact);
+        stats.input(past.at_us);
+        stats.block(past.at_us, past.intact);
     }
     if (aGarbageNow != base)
         stats.input(aNowUs);

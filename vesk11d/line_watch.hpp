@@ -85,8 +85,7 @@ class line_watch
     block_fn on_block_;
     block_decoder11_t decoder_{};
     block_record record_{};
-    bool decoded_ = false;
-    bool decoded_intact_ = false;
+    int64_t block_at_us_ = 0; // when the block being decoded again came
     line_stats seen_{};
     std::deque<event> events_;
     int64_t open_us_ = 0;

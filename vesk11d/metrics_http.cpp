@@ -20,7 +20,7 @@ namespace
 
 constexpr unsigned kCONNECTIONS_MAX = 32;
 constexpr unsigned kIDLE_TIMEOUT_S = 10;
-constexpr size_t kCONNECTION_MEMORY = 32 * 1024;
+constexpr size_t kCONNECTION_MEMORY = size_t{32} * 1024;
 
 struct listen_address
 {
@@ -88,14 +88,12 @@ MHD_Result _T_reply(MHD_Connection* aConnection, unsigned aStatus, const std::st
 
 MHD_Result _T_answer(void* aBoard, MHD_Connection* aConnection, const char* aUrl,
                      const char* aMethod, const char* /*aVersion*/, const char* /*aUpload*/,
-                     size_t* aUploadSize, void** /*aState*/)
+                     size_t* /*aUploadSize*/, void** /*aState*/)
 {
     const char* text = "text/plain; charset=utf-8";
     if (std::strcmp(aMethod, MHD_HTTP_METHOD_GET) != 0 &&
         std::strcmp(aMethod, MHD_HTTP_METHOD_HEAD) != 0)
         return _T_reply(aConnection, MHD_HTTP_METHOD_NOT_ALLOWED, "GET or HEAD only\n", text);
-    if (*aUploadSize != 0)
-        return MHD_NO;
     if (std::strcmp(aUrl, "/metrics") != 0)
         return _T_reply(aConnection, MHD_HTTP_NOT_FOUND, "the figures are at /metrics\n", text);
     return _T_reply(aConnection, MHD_HTTP_OK, static_cast<const metrics_board*>(aBoard)->text(),
