@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -21,6 +22,49 @@ namespace
 constexpr unsigned kCONNECTIONS_MAX = 32;
 constexpr unsigned kIDLE_TIMEOUT_S = 10;
 constexpr size_t kCONNECTION_MEMORY = size_t{32} * 1024;
+
+// libmicrohttpd is opened only when metrics are served over HTTP: linked, it and the TLS
+// libraries it needs would add about 2.5 MiB to the resident size of every daemon.
+struct mhd_library
+{
+    decltype(&MHD_start_daemon) start_daemon = nullptr;
+    decltype(&MHD_stop_daemon) stop_daemon = nullptr;
+    decltype(&MHD_create_response_from_buffer) create_response = nullptr;
+    decltype(&MHD_add_response_header) add_header = nullptr;
+    decltype(&MHD_queue_response) queue_response = nullptr;
+    decltype(&MHD_destroy_response) destroy_response = nullptr;
+    decltype(&MHD_get_daemon_info) daemon_info = nullptr;
+};
+
+template <typename Function> void _T_find(void* aHandle, const char* aName, Function* aFunction)
+{
+    *aFunction = reinterpret_cast<Function>(dlsym(aHandle, aName));
+}
+
+// The library's functions; null when it cannot be opened or lacks one. Kept open for the run.
+const mhd_library* _T_library()
+{
+    static const mhd_library library = []
+    {
+        mhd_library found;
+        void* handle = dlopen(VESK11_MHD_SONAME, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr)
+            return found;
+        _T_find(handle, "MHD_start_daemon", &found.start_daemon);
+        _T_find(handle, "MHD_stop_daemon", &found.stop_daemon);
+        _T_find(handle, "MHD_create_response_from_buffer", &found.create_response);
+        _T_find(handle, "MHD_add_response_header", &found.add_header);
+        _T_find(handle, "MHD_queue_response", &found.queue_response);
+        _T_find(handle, "MHD_destroy_response", &found.destroy_response);
+        _T_find(handle, "MHD_get_daemon_info", &found.daemon_info);
+        return found;
+    }();
+    const bool whole = library.start_daemon != nullptr && library.stop_daemon != nullptr &&
+                       library.create_response != nullptr && library.add_header != nullptr &&
+                       library.queue_response != nullptr && library.destroy_response != nullptr &&
+                       library.daemon_info != nullptr;
+    return whole ? &library : nullptr;
+}
 
 struct listen_address
 {
@@ -76,13 +120,14 @@ std::string _T_url(const sockaddr_storage& aAddress, uint16_t aPort)
 MHD_Result _T_reply(MHD_Connection* aConnection, unsigned aStatus, const std::string& aBody,
                     const char* aType)
 {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        aBody.size(), const_cast<char*>(aBody.data()), MHD_RESPMEM_MUST_COPY);
+    const mhd_library& mhd = *_T_library();
+    MHD_Response* response =
+        mhd.create_response(aBody.size(), const_cast<char*>(aBody.data()), MHD_RESPMEM_MUST_COPY);
     if (response == nullptr)
         return MHD_NO;
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, aType);
-    const MHD_Result queued = MHD_queue_response(aConnection, aStatus, response);
-    MHD_destroy_response(response);
+    mhd.add_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, aType);
+    const MHD_Result queued = mhd.queue_response(aConnection, aStatus, response);
+    mhd.destroy_response(response);
     return queued;
 }
 
@@ -114,10 +159,14 @@ std::string metrics_http::start(const std::string& aListen)
     const uint16_t port =
         ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
                                             : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    const mhd_library* mhd = _T_library();
+    if (mhd == nullptr)
+        throw daemon_error(kEXIT_UNAVAILABLE, std::string("cannot load ") + VESK11_MHD_SONAME +
+                                                  " to serve metrics: install libmicrohttpd12");
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ERROR_LOG;
     if (address.ss_family == AF_INET6)
         flags |= MHD_USE_IPv6;
-    daemon_ = MHD_start_daemon(
+    daemon_ = mhd->start_daemon(
         flags, port, nullptr, nullptr, &_T_answer, const_cast<metrics_board*>(&board_),
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<const sockaddr*>(&address),
         MHD_OPTION_CONNECTION_LIMIT, kCONNECTIONS_MAX, MHD_OPTION_CONNECTION_TIMEOUT,
@@ -125,14 +174,15 @@ std::string metrics_http::start(const std::string& aListen)
     if (daemon_ == nullptr)
         throw daemon_error(kEXIT_UNAVAILABLE, "cannot serve metrics at " + aListen +
                                                   " (address in use or not this machine's)");
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
+    const MHD_DaemonInfo* info = mhd->daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
     return _T_url(address, info != nullptr ? info->port : port);
 }
 
 void metrics_http::stop()
 {
-    if (daemon_ != nullptr)
-        MHD_stop_daemon(daemon_);
+    const mhd_library* mhd = _T_library();
+    if (daemon_ != nullptr && mhd != nullptr)
+        mhd->stop_daemon(daemon_);
     daemon_ = nullptr;
 }
 

@@ -533,17 +533,24 @@ void locked_line(scene& aScene)
     EXPECT_NE(second.err.find(hint), std::string::npos) << second.err;
 }
 
-// The verdict the line earns from what the simulator sends, in JSON and for a person by name.
+// The verdict the line earns from what the simulator sends, in JSON and for a person by name. A
+// loaded machine may pause the simulator past the rule's gap: healthy then reads as a pause.
 std::function<void(scene&)> verdict_is(const std::string& aVerdict, uint64_t aIntact)
 {
     return [aVerdict, aIntact](scene& aScene)
     {
         const json status = status_after(aScene, aIntact, 1.0);
-        EXPECT_NE(status["line"]["verdict"].get<std::string>().find(aVerdict), std::string::npos)
+        const bool paused = status["line"]["window"]["longest_silence_ms"].get<double>() > 100.0;
+        const std::regex verdict(aVerdict == "healthy" && paused ? "stream stopped|apart"
+                                                                 : aVerdict);
+        EXPECT_TRUE(std::regex_search(status["line"]["verdict"].get<std::string>(), verdict))
             << status.dump();
         const cli_result text = aScene.ctl("", {"status", "sim"});
         EXPECT_EQ(text.status, 0) << text.err;
-        EXPECT_TRUE(std::regex_search(text.out, std::regex("\nverdict +[^\n]*" + aVerdict)))
+        const size_t row = text.out.find("\nverdict ");
+        EXPECT_TRUE(
+            row != std::string::npos &&
+            std::regex_search(text.out.substr(row, text.out.find('\n', row + 1) - row), verdict))
             << text.out;
         EXPECT_TRUE(std::regex_search(text.out, std::regex("\nport +access +client")));
     };
@@ -746,8 +753,7 @@ const daemon_case kCASES[] = {
     {"the_simulator_restarted_on_its_link", {"a", "b"}, {}, SIGTERM, simulator_restarted,
      {"line losses=1", "line opens=2"}},
     {"the_locked_line_names_the_port", {"ro:ro", "rw"}, {}, SIGTERM, locked_line, {"line opens=1"}},
-    // A 100 ms period: a loaded machine's pauses are no gap in the stream.
-    {"status_healthy", {"a"}, {"--period", "100"}, SIGTERM, verdict_is("healthy", 10), {}},
+    {"status_healthy", {"a"}, {"--period", "20"}, SIGTERM, verdict_is("healthy", 50), {}},
     {"status_garbage", {"a"}, {"--noise"}, SIGTERM, verdict_is("bytes between blocks", 50), {}},
     {"status_damaged", {"a"}, {"--bad-crc", "2500"}, SIGTERM, verdict_is("% damaged", 1), {}},
     {"status_no_intact_block", {"a"}, {"--bad-crc", "100000000"}, SIGTERM,
