@@ -28,6 +28,10 @@ const kind_def kKINDS[] = {
     {error_kind::io, kEXIT_IOERR, "io"},
     {error_kind::refused, kEXIT_REFUSED, "refused"},
     {error_kind::readback, kEXIT_REFUSED, "readback"},
+    {error_kind::missing, kEXIT_UNAVAILABLE, "missing"},
+    {error_kind::denied, kEXIT_UNAVAILABLE, "denied"},
+    {error_kind::locked, kEXIT_UNAVAILABLE, "locked"},
+    {error_kind::not_serial, kEXIT_UNAVAILABLE, "not_serial"},
 };
 
 const kind_def& _T_find(error_kind aKind)
@@ -50,6 +54,14 @@ exit_status_t ErrorStatus(error_kind aKind)
 const char* ErrorKindName(error_kind aKind)
 {
     return _T_find(aKind).name;
+}
+
+ctl_json ErrorKindsJson()
+{
+    ctl_json kinds = ctl_json::object();
+    for (const kind_def& entry : kKINDS)
+        kinds[entry.name] = entry.status;
+    return kinds;
 }
 
 } // namespace Vesk11Ctl

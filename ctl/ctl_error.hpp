@@ -36,7 +36,11 @@ enum class error_kind
     usage,       // 64: the command line is wrong
     document,    // 65: the configuration document is wrong
     input,       // 66: the input file cannot be read
-    unavailable, // 69: no sensor: device missing or locked, silent, no reply
+    unavailable, // 69: no sensor: silent, no reply, the device cannot be opened or set up
+    missing,     // 69: the device does not exist, or nothing is behind it
+    denied,      // 69: no permission to open the device
+    locked,      // 69: another program holds the device
+    not_serial,  // 69: the device is not a serial line
     interrupted, // 70: a stop signal ended the run
     software,    // 70: anything else
     output,      // 73: the output file cannot be written
@@ -49,6 +53,8 @@ enum class error_kind
 exit_status_t ErrorStatus(error_kind aKind);
 // The name of aKind in JSON output: "usage", "document", ...
 const char* ErrorKindName(error_kind aKind);
+// Every kind's name with its exit status, as one JSON object.
+ctl_json ErrorKindsJson();
 
 class ctl_error : public generic_error
 {
@@ -103,6 +109,26 @@ inline ctl_error InputError(std::string aMessage)
 inline ctl_error UnavailableError(std::string aMessage)
 {
     return ctl_error(error_kind::unavailable, std::move(aMessage));
+}
+
+inline ctl_error MissingError(std::string aMessage)
+{
+    return ctl_error(error_kind::missing, std::move(aMessage));
+}
+
+inline ctl_error DeniedError(std::string aMessage)
+{
+    return ctl_error(error_kind::denied, std::move(aMessage));
+}
+
+inline ctl_error LockedError(std::string aMessage)
+{
+    return ctl_error(error_kind::locked, std::move(aMessage));
+}
+
+inline ctl_error NotSerialError(std::string aMessage)
+{
+    return ctl_error(error_kind::not_serial, std::move(aMessage));
 }
 
 inline ctl_error InterruptedError(std::string aMessage)

@@ -1,16 +1,16 @@
 #include "ctl_link.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <utility>
 
 #include "ctl_error.hpp"
+#include "ctl_open_failure.hpp"
 #include "ctl_value.hpp"
-#include "daemon_lines.hpp"
 #include "hex_format.hpp"
 #include "log.h"
-#include "serial_rs485.h"
 #include "transport_serial11.h"
 #include "transport_serial_types11.h"
 #include "uat11_names.h"
@@ -77,23 +77,16 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
     const com_transport_args args = _T_transport_args(settings_.device, settings_.rs485);
     if (settings_.signals == nullptr)
         settings_.signals = &own_signals_.emplace();
-    const exchange_config config{settings_.timeout_ms, settings_.tap, _T_note, settings_.tap_arg,
-                                 settings_.signals->waitMask(), signal_guard::stopSignal()};
+    const exchange_config config{
+        settings_.timeout_ms,      tapThrough, _T_note, this, settings_.signals->waitMask(),
+        signal_guard::stopSignal()};
     const exchange_open_status opened =
         Exchange__Open(&session_, &args, Transport__InitCom, &config);
-    if (opened == kEXCHANGE_OPEN_RS485_REFUSED)
-        throw UnavailableError("the driver of " + settings_.device + " refused RS-485 mode " +
-                               SerialRs485__ModeName(settings_.rs485.mode) +
-                               " (no RS-485 support); the line is left as found");
     if (opened != kEXCHANGE_OPEN_DONE)
     {
+        const int error = errno;
         LOG_WRITE(1, "fail: Exchange__Open <%s>", settings_.device.c_str());
-        const std::string held = DaemonHoldingHint(settings_.device);
-        if (!held.empty())
-            throw UnavailableError("cannot open " + settings_.device + ", " + held);
-        throw UnavailableError("cannot open " + settings_.device +
-                               " (missing, locked by another program, or not a serial line; "
-                               "the log tells which)");
+        throw OpenFailure(settings_.device, settings_.rs485, opened, error);
     }
     LOG_WRITE(3, "done: Exchange__Open <%s>", settings_.device.c_str());
 }
@@ -109,16 +102,28 @@ exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::stri
     return query(aQuery, aWhat, true);
 }
 
+void sensor_link::tapThrough(void* aArg, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
+                             void* aMsgPayloadData, uint8_t aMsgPayloadSize)
+{
+    sensor_link* self = static_cast<sensor_link*>(aArg);
+    self->seen_.take(aStat);
+    if (self->settings_.tap != nullptr)
+        self->settings_.tap(self->settings_.tap_arg, aBlockTs, aStat, aMsgIdent, aMsgPayloadData,
+                            aMsgPayloadSize);
+}
+
 exchange_outcome sensor_link::query(const uat4_action_t& aQuery, const std::string& aWhat,
                                     bool aRepeatable)
 {
     exchange_outcome outcome{};
     went_out_ = false;
+    damaged_ = 0;
     const auto start = std::chrono::steady_clock::now();
     for (int tries = 1;; ++tries)
     {
         Exchange__Query(session_, &aQuery, &outcome);
         went_out_ = went_out_ || outcome.sent;
+        damaged_ += outcome.damaged_blocks;
         if (outcome.status == kEXCHANGE_ACCEPTED || outcome.status == kEXCHANGE_REFUSED ||
             outcome.status == kEXCHANGE_READBACK_DIFFERS)
         {
@@ -154,22 +159,15 @@ void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWha
                        int aTries) const
 {
     const std::string& device = settings_.device;
-    const std::string tries = std::to_string(aTries) + (aTries == 1 ? " try" : " tries");
     switch (aOutcome.status)
     {
     case kEXCHANGE_NO_INPUT:
         LOG_WRITE(1, "fail: no input within %d ms (%s)", settings_.timeout_ms, aWhat.c_str());
-        throw UnavailableError("the sensor on " + device + " sends nothing (" + aWhat + ", " +
-                               tries + "): check power, A/B wiring and the device path");
+        throw UnavailableError(SilenceMessage(silenceFacts(aOutcome, aWhat, aTries)));
     case kEXCHANGE_NO_REPLY:
         LOG_WRITE(1, "fail: no reply within %d ms (%s, sent:%d)", aOutcome.deadline_ms,
                   aWhat.c_str(), aOutcome.sent ? 1 : 0);
-        // Queries go out only after an intact block: bytes without one never carried it.
-        if (!aOutcome.sent)
-            throw UnavailableError("no intact block from " + device + " (" + aWhat + ", " + tries +
-                                   "): wrong speed, A/B swapped, or not this sensor");
-        throw UnavailableError("no reply from the sensor on " + device + " for " + aWhat + " (" +
-                               tries + ")");
+        throw UnavailableError(SilenceMessage(silenceFacts(aOutcome, aWhat, aTries)));
     case kEXCHANGE_STOPPED:
         LOG_WRITE(1, "fail: interrupted by signal %d", aOutcome.signal);
         throw InterruptedError(std::string("interrupted by ") + strsignal(aOutcome.signal) +
@@ -253,6 +251,23 @@ bool sensor_link::wentOut() const
 unsigned sensor_link::silences() const
 {
     return silences_;
+}
+
+silence_facts sensor_link::silenceFacts(const exchange_outcome& aOutcome, const std::string& aWhat,
+                                        int aTries) const
+{
+    silence_facts facts{settings_.device,
+                        aWhat,
+                        aTries,
+                        settings_.timeout_ms,
+                        aOutcome.deadline_ms,
+                        aOutcome.sent,
+                        aOutcome.status == kEXCHANGE_NO_INPUT,
+                        damaged_,
+                        seen_};
+    if (decoder() != nullptr)
+        facts.seen.garbage = BlockDecoder11__Discarded(decoder());
+    return facts;
 }
 
 uint32_t sensor_link::awaitBlock(int aMaxMs, const std::string& aWhat)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ctl_names.hpp"
+#include "ctl_silence.hpp"
 #include "exchange.h"
 #include "signal_guard.hpp"
 
@@ -35,7 +36,7 @@ class sensor_link
 {
   public:
     // Opens the device (in the RS-485 mode asked for); throws ctl_error: usage (no device, path
-    // too long) or unavailable (also when the driver refuses the RS-485 mode).
+    // too long) or OpenFailure's (missing, denied, locked, not a serial line, unavailable).
     explicit sensor_link(link_settings aSettings);
     // Puts the line's settings back and closes it, on every path.
     ~sensor_link();
@@ -80,18 +81,24 @@ class sensor_link
     static void resume();
 
   private:
+    static void tapThrough(void* aArg, uint64_t aBlockTs, uint8_t aStat, uint16_t aMsgIdent,
+                           void* aMsgPayloadData, uint8_t aMsgPayloadSize);
     // aRepeatable: sent again after it went out (reads, read-back writes); else only while it
     // never went out.
     exchange_outcome query(const uat4_action_t& aQuery, const std::string& aWhat, bool aRepeatable);
     void judgeCommand(const exchange_outcome& aOutcome, const std::string& aWhat) const;
     [[noreturn]] void fail(const exchange_outcome& aOutcome, const std::string& aWhat,
                            int aTries) const;
+    silence_facts silenceFacts(const exchange_outcome& aOutcome, const std::string& aWhat,
+                               int aTries) const;
 
     link_settings settings_;
     std::optional<signal_guard> own_signals_;
     exchange_session* session_ = nullptr;
     bool went_out_ = false;
     unsigned silences_ = 0;
+    line_evidence seen_;   // what the line carried since the link opened
+    uint32_t damaged_ = 0; // damaged blocks after the sendings of the query under way
 };
 
 } // namespace Vesk11Ctl

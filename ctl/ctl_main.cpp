@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "ctl_commands.hpp"
+#include "ctl_document.hpp"
 #include "ctl_error.hpp"
 #include "ctl_options.hpp"
 #include "ctl_output.hpp"
@@ -34,10 +35,27 @@ int _T_finish(int aStatus)
     return aStatus == kEXIT_OK || aStatus == kEXIT_DIFFERS ? kEXIT_SOFTWARE : aStatus;
 }
 
+// --version --json: the version and what programs that drive this one rely on (the Ansible
+// collection's tests check its copies against it).
+ctl_json _T_version_json()
+{
+    const auto range = [](int aDefault, int aMin, int aMax) {
+        return ctl_json{{"default", aDefault}, {"min", aMin}, {"max", aMax}};
+    };
+    return ctl_json{{"version", VESK11_VERSION},
+                    {"document_format", kDOCUMENT_FORMAT},
+                    {"timeout_ms", range(kTIMEOUT_DEFAULT_MS, kTIMEOUT_MIN_MS, kTIMEOUT_MAX_MS)},
+                    {"retries", range(kRETRIES_DEFAULT, kRETRIES_MIN, kRETRIES_MAX)},
+                    {"exit_differs", kEXIT_DIFFERS},
+                    {"errors", ErrorKindsJson()}};
+}
+
 // --help, COMMAND --help and --version answer without a sensor; true when one was asked for.
 bool _T_answer_alone(const ctl_options& aOptions)
 {
-    if (aOptions.version)
+    if (aOptions.version && aOptions.json)
+        std::cout << _T_version_json().dump() << "\n";
+    else if (aOptions.version)
         std::cout << "vesk11-ctl " VESK11_VERSION "\n";
     else if (aOptions.help && FindCommand(aOptions.command) != nullptr)
         std::cout << CommandHelp(*FindCommand(aOptions.command));
@@ -100,15 +118,15 @@ int main(int argc, char** argv)
     catch (const ctl_error& x)
     {
         ctl_output output(WantsJson(argc, argv), false);
-        const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL, 0);
+        const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL, kLOG2_FLAG_NO_TTY);
         LOG_WRITE(1, "fail: %s", x.message().c_str());
         return _T_finish(_T_fail(output, _T_parse_failure(argc, argv, x)));
     }
     if (_T_answer_alone(options))
         return _T_finish(kEXIT_OK);
     // The program tells its failures on standard error itself; -v adds the log's records.
-    const Orvo::Support::log_guard logGuard("vesk11-ctl", kLOG_LEVEL,
-                                            options.verbose ? kLOG2_FLAG_ECHO_ALL : 0);
+    const Orvo::Support::log_guard logGuard(
+        "vesk11-ctl", kLOG_LEVEL, options.verbose ? kLOG2_FLAG_ECHO_ALL : kLOG2_FLAG_NO_TTY);
     ctl_output output(options.json, options.quiet);
     int status = kEXIT_SOFTWARE;
     try

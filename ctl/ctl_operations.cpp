@@ -143,7 +143,22 @@ int RunReboot(const ctl_options& aOptions, ctl_output& aOutput)
     Uat11__InitCommandReboot(&action);
     const ctl_item item = _T_command_item("reboot");
     sensor_link link(LinkSettings(aOptions));
-    link.command(action, item.name);
+    try
+    {
+        link.command(action, item.name);
+    }
+    catch (const ctl_error& x)
+    {
+        if (x.kind() != error_kind::unavailable || !link.wentOut())
+            throw;
+        // What the line did after it is the reboot's own silence: say what is known.
+        throw x.withMessage("the reboot was sent to " + aOptions.device +
+                            " and its reply was lost (--timeout " +
+                            std::to_string(aOptions.timeout_ms) +
+                            " ms): it may have been carried out, so it was not sent again; the "
+                            "sensor may be rebooting now (vesk11-ctl monitor shows when it sends "
+                            "again)");
+    }
     aOutput.progress(2, 2, "waiting for the sensor to come back");
     const uint32_t silentMs = link.awaitBlock(aOptions.reboot_wait_ms, "waiting after the reboot");
     _T_show_command(aOutput, item, 0, ctl_json{{"silent_ms", silentMs}});

@@ -97,13 +97,13 @@ const option_def kOPTIONS[] = {
     {"timeout", 't', required_argument, "MS",
      "longest wait for the sensor, 1..60000 (default: $VESK11_CLI_TOUT,\nelse 200)", 0,
      [](const char* aValue, parse_state& aState) {
-         aState.options->timeout_ms = _T_bounded(aValue, 1, kTIMEOUT_MAX_MS, "--timeout");
+         aState.options->timeout_ms = _T_bounded(aValue, kTIMEOUT_MIN_MS, kTIMEOUT_MAX_MS, "--timeout");
          aState.timeout_given = true;
      }},
     {"retries", 'r', required_argument, "N",
      "send a query again up to N times when no reply comes, 0..10\n(default 2)", 0,
      [](const char* aValue, parse_state& aState) {
-         aState.options->retries = _T_bounded(aValue, 0, kRETRIES_MAX, "--retries");
+         aState.options->retries = _T_bounded(aValue, kRETRIES_MIN, kRETRIES_MAX, "--retries");
      }},
     {"save", 0, no_argument, "", nullptr, kOPTION_SAVE,
      [](const char*, parse_state& aState) { aState.options->save_when = save_when_t::changed; }},
@@ -249,7 +249,7 @@ void _T_take_environment(const parse_state& aState)
         options.device = endpoint;
     const char* tout = std::getenv("VESK11_CLI_TOUT");
     if (!aState.timeout_given && tout != nullptr)
-        options.timeout_ms = _T_bounded(tout, 1, kTIMEOUT_MAX_MS, "VESK11_CLI_TOUT");
+        options.timeout_ms = _T_bounded(tout, kTIMEOUT_MIN_MS, kTIMEOUT_MAX_MS, "VESK11_CLI_TOUT");
 }
 
 // "  -d, --device PATH" or "      --json", then the help, its later lines in the help column.

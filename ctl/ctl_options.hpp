@@ -38,8 +38,10 @@ enum class save_when_t
 };
 
 constexpr int kTIMEOUT_DEFAULT_MS = 200;
+constexpr int kTIMEOUT_MIN_MS = 1;
 constexpr int kTIMEOUT_MAX_MS = 60000;
 constexpr int kRETRIES_DEFAULT = 2;
+constexpr int kRETRIES_MIN = 0;
 constexpr int kRETRIES_MAX = 10;
 constexpr long long kCOUNT_MAX = 1000000000;
 constexpr int kDURATION_MAX_S = 604800; // a week

@@ -152,6 +152,7 @@ scan_result _T_probe(const std::string& aPath, const ctl_options& aOptions,
     block_counter counter;
     link_settings settings{
         aPath, aOptions.timeout_ms, kSCAN_RETRIES, block_counter::tap, &counter, &aSignals};
+    settings.rs485 = aOptions.rs485; // a line that needs it gives no intact block without it
     try
     {
         sensor_link link(settings);
@@ -238,13 +239,37 @@ void _T_hint(const std::vector<scan_device>& aDevices, const std::vector<scan_re
            "--duration 10)\n";
 }
 
+// The devices named, each once: a second name for a device already named (the same node, or
+// the same device number) is passed over, since a second probe would find it locked by the first.
+std::vector<scan_device> _T_named_devices(const std::vector<std::string>& aWords)
+{
+    std::vector<scan_device> devices;
+    std::vector<std::string> seen;
+    for (const std::string& word : aWords)
+    {
+        struct stat info = {};
+        char real[PATH_MAX];
+        std::string key = word;
+        if (stat(word.c_str(), &info) == 0 && S_ISCHR(info.st_mode))
+            key = "rdev:" + std::to_string(info.st_rdev);
+        else if (realpath(word.c_str(), real) != nullptr)
+            key = real;
+        if (std::find(seen.begin(), seen.end(), key) != seen.end())
+        {
+            LOG_WRITE(3, "done: %s named twice, probed once", word.c_str());
+            continue;
+        }
+        seen.push_back(key);
+        devices.push_back(scan_device{word, ""});
+    }
+    return devices;
+}
+
 } // namespace
 
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
 {
-    std::vector<scan_device> devices;
-    for (const std::string& word : aOptions.words)
-        devices.push_back(scan_device{word, ""});
+    std::vector<scan_device> devices = _T_named_devices(aOptions.words);
     if (devices.empty())
         devices = _T_default_devices();
     const signal_guard& signals = *aOptions.signals;

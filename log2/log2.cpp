@@ -1,7 +1,9 @@
-// liblog2: records go to the file LOG2_FILE names when it opens at once, else to syslog, else to
-// standard error when that is a terminal; with none of these they are dropped. In a file or on the
+// liblog2: records go to the file LOG2_FILE names when it opens at once, else to syslog, else
+// (without a flag) to standard error when that is a terminal; with none of these they are
+// dropped. In a file or on the
 // terminal each record is one line:
-//   <local time, ISO 8601 with microseconds> <name>[<pid>] <level> <source base name>:<line> <function>: <message>
+//   <local time, ISO 8601 with microseconds> <name>[<pid>] <level> <source base name>:<line>
+//   <function>: <message>
 // Each line is written with one write(2) on an O_APPEND descriptor, so concurrent writers never
 // interleave inside a line. The log never makes its caller wait: every descriptor is non-blocking,
 // a record that cannot be written at once is dropped, and the number dropped is told by a record
@@ -222,12 +224,15 @@ void _T_open_sinks(log_state& aState, int aFlags)
         aState.syslog_fd = SyslogSink__Connect(socketPath && *socketPath ? socketPath
                                                                          : kSYSLOG_PATH);
     }
-    if (aState.fd < 0 && aState.syslog_fd < 0)
+    // A program that echoes, or tells its failures itself, shows the person at the terminal the
+    // same with or without syslog; only one that does neither gets the records themselves there.
+    const bool ownsTerminal =
+        (aFlags & (kLOG2_FLAG_ECHO_TTY | kLOG2_FLAG_ECHO_ALL | kLOG2_FLAG_NO_TTY)) != 0;
+    if (aState.fd < 0 && aState.syslog_fd < 0 && !ownsTerminal)
     {
         aState.fd = _T_open_terminal();
         aState.fd_is_terminal = aState.fd >= 0;
     }
-    // Under the echo of all records the fallback terminal shows them all itself.
     aState.echo_all = (aFlags & kLOG2_FLAG_ECHO_ALL) != 0;
     // Records that already reach standard error are not shown twice.
     if (_T_same_file(aState.fd, STDERR_FILENO))
@@ -277,8 +282,7 @@ LOG2_API void LogWrite(const char* aFile, unsigned long long aLine, const char* 
     log_state& state = _T_state();
     std::lock_guard<std::mutex> lock(state.mutex);
     // A person at the terminal wants to see what failed, not the trace of every step.
-    const int maxLevel = state.fd_is_terminal && !state.echo_all ? std::min(state.max_level, 2)
-                                                                  : state.max_level;
+    const int maxLevel = state.fd_is_terminal ? std::min(state.max_level, 2) : state.max_level;
     if (!state.opened || aLevel > maxLevel || !aFormat)
         return;
     char message[kMESSAGE_SIZE];

@@ -12,6 +12,7 @@
 
 #include "daemon_error.hpp"
 #include "daemon_lines.hpp"
+#include "device_holder.hpp"
 #include "send_window.h"
 
 namespace Orvo
@@ -40,35 +41,37 @@ com_transport_args _T_args(const daemon_options& aOptions)
     return args;
 }
 
-daemon_error _T_open_error(const std::string& aDevice, const com_open_failure& aFailure)
+daemon_error _T_open_error(const std::string& aDevice, int aCode, int aError)
 {
-    const std::string reason = aFailure.error != 0 ? std::strerror(aFailure.error) : "";
-    switch (aFailure.step)
+    switch (aCode)
     {
-    case kCOM_OPEN_STEP_OPEN:
-        if (aFailure.error == EACCES || aFailure.error == EPERM)
+    case kCOM_OPEN_NO_ACCESS:
+        if (aError == EACCES || aError == EPERM)
             return daemon_error(kEXIT_NOPERM, "no permission to open " + aDevice);
-        if (aFailure.error == ENOENT)
+        if (aError == ENOENT || aError == ENOTDIR)
             return daemon_error(kEXIT_UNAVAILABLE, aDevice + " does not exist");
-        return daemon_error(kEXIT_UNAVAILABLE, "cannot open " + aDevice + " (" + reason + ")");
-    case kCOM_OPEN_STEP_LOCK:
+        return daemon_error(kEXIT_UNAVAILABLE,
+                            "cannot open " + aDevice + " (" + std::strerror(aError) + ")");
+    case kCOM_OPEN_LOCKED:
     {
         const std::string held = DaemonHoldingHint(aDevice);
+        const device_holder holder = FindDeviceHolder(aDevice);
+        const std::string who = holder.pid == 0
+                                    ? "another program"
+                                    : holder.name + " (pid " + std::to_string(holder.pid) + ")";
         return daemon_error(kEXIT_UNAVAILABLE,
-                            aDevice + " is " + (held.empty() ? "locked by another program" : held));
+                            aDevice + " is " + (held.empty() ? "locked by " + who : held));
     }
-    case kCOM_OPEN_STEP_SETUP:
-        if (aFailure.error == ENOTTY || aFailure.error == EINVAL)
-            return daemon_error(kEXIT_UNAVAILABLE, aDevice + " is not a serial line");
-        return daemon_error(kEXIT_UNAVAILABLE, "cannot set up " + aDevice + " as 115200 8N1 raw");
-    case kCOM_OPEN_STEP_RS485:
+    case kCOM_OPEN_NOT_SERIAL:
+        return daemon_error(kEXIT_UNAVAILABLE, aDevice + " is not a serial line");
+    case kCOM_OPEN_RS485_REFUSED:
         return daemon_error(kEXIT_UNAVAILABLE, "the driver of " + aDevice +
                                                    " refused RS-485 mode (no RS-485 support); "
                                                    "the line is left as found");
-    case kCOM_OPEN_STEP_NONE:
-        break;
+    default:
+        return daemon_error(kEXIT_UNAVAILABLE,
+                            "cannot set " + aDevice + " up as a serial line at 115200 baud 8N1");
     }
-    return daemon_error(kEXIT_SOFTWARE, "cannot open " + aDevice);
 }
 
 // Links a daemon that was killed left behind, ports of its own among them, which this run may not
@@ -123,9 +126,9 @@ void line_daemon::start()
 
 void line_daemon::open_line_or_throw()
 {
-    com_open_failure failure{};
-    if (!line_.open(&failure))
-        throw _T_open_error(options_.device, failure);
+    const int opened = line_.open();
+    if (opened != 0)
+        throw _T_open_error(options_.device, opened, errno);
 }
 
 // The folder belongs to this line: one left by a daemon that died is taken over, one whose
@@ -226,6 +229,7 @@ int line_daemon::run(const sigset_t* aWaitMask, const volatile sig_atomic_t* aSt
         try_reopen();
         report_.tick();
     }
+    sd_notify(0, "STOPPING=1");
     status("stopping on signal " + std::to_string(*aStop));
     report();
     return *aStop;
@@ -256,8 +260,7 @@ void line_daemon::try_reopen()
     if (line_.is_open() || SendWindow__NowUs() < next_open_us_)
         return;
     next_open_us_ = SendWindow__NowUs() + kREOPEN_US;
-    com_open_failure failure{};
-    if (!line_.open(&failure))
+    if (line_.open() != 0)
         return;
     write_record();
     status("line " + options_.device + " open again, " + std::to_string(ports_.size()) +

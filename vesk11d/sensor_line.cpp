@@ -45,18 +45,16 @@ sensor_line::~sensor_line()
         ComTransport__Destroy(port_);
 }
 
-bool sensor_line::open(com_open_failure* aFailure)
+int sensor_line::open()
 {
     if (port_ == nullptr || decoder_.self == nullptr)
     {
-        *aFailure = com_open_failure{kCOM_OPEN_STEP_OPEN, ENOMEM};
-        return false;
+        errno = ENOMEM;
+        return kCOM_OPEN_FAILED;
     }
-    if (ComTransport__Open(port_) != 0)
-    {
-        *aFailure = ComTransport__LastOpenFailure(port_);
-        return false;
-    }
+    const int opened = ComTransport__Open(port_);
+    if (opened != 0)
+        return opened;
     BlockDecoder11__Reset(&decoder_);
     record_ = block_record{};
     intact_seen_ = false;
@@ -66,7 +64,7 @@ bool sensor_line::open(com_open_failure* aFailure)
     frame_size_ = frame_written_ = 0;
     stats_.open = true;
     ++stats_.opens;
-    return true;
+    return 0;
 }
 
 void sensor_line::close()

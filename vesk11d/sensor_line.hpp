@@ -36,8 +36,8 @@ class sensor_line
     sensor_line(const sensor_line&) = delete;
     sensor_line& operator=(const sensor_line&) = delete;
 
-    // Opens and sets up the device. On failure returns false with the reason in *aFailure.
-    bool open(com_open_failure* aFailure);
+    // Opens and sets up the device: 0, or a kCOM_OPEN_ code with errno as it says.
+    int open();
     // Restores the line and closes the device; the window and partial frames go with it.
     void close();
 

@@ -74,17 +74,21 @@ struct exchange_config
 enum exchange_open_status : uint8_t
 {
     kEXCHANGE_OPEN_DONE = 0,
-    kEXCHANGE_OPEN_INIT_FAILED, // the transport could not be created (or no memory)
-    kEXCHANGE_OPEN_OPEN_FAILED, // the device could not be opened and set up
+    kEXCHANGE_OPEN_INIT_FAILED,   // the transport could not be created (or no memory)
+    kEXCHANGE_OPEN_OPEN_FAILED,   // the device could not be set up
     kEXCHANGE_OPEN_RS485_REFUSED, // the device's driver refused the RS-485 mode asked for
+    kEXCHANGE_OPEN_NO_ACCESS,     // the device could not be opened (errno: missing, permission...)
+    kEXCHANGE_OPEN_LOCKED,        // another open file holds the device's lock
+    kEXCHANGE_OPEN_NOT_SERIAL,    // the device is not a serial line (errno)
 };
 
 struct exchange_session;
 
 // Creates the transport with aInit (Transport__InitCom, or a test's own) and opens the link.
 // On kEXCHANGE_OPEN_DONE *aSession owns the open link until Exchange__Close; otherwise *aSession
-// is null and nothing stays open. aConfig is copied; its hooks are called only from within
-// Exchange__Query, on the caller's thread, and must not call back into the session.
+// is null, nothing stays open, and errno holds the failed step's error. aConfig is copied; its
+// hooks are called only from within Exchange__Query, on the caller's thread, and must not call back
+// into the session.
 exchange_open_status Exchange__Open(exchange_session** aSession, const com_transport_args* aArgs,
                                     exchange_transport_init_fn aInit,
                                     const exchange_config* aConfig);

@@ -21,35 +21,15 @@ void ComTransport__Destroy(void* aSelf);
 // that a second user of the line fails, saves its settings, discards what is pending both ways,
 // applies the raw settings and reads them back, then, when the arguments ask for it, saves the
 // line's RS-485 state and turns the RS-485 mode on. Returns 0 when the device is open and set up;
-// kCOM_OPEN_RS485_REFUSED when the driver refused the RS-485 mode and -1 on any other failure,
-// both with the device closed and its settings restored; -1 when the port is already open (it
-// then stays open and unchanged).
+// on a failure one of the kCOM_OPEN_ codes (errno as they say), with the device closed and its
+// settings restored; kCOM_OPEN_FAILED when the port is already open (it then stays open and
+// unchanged).
 int ComTransport__Open(void* aSelf);
 
 // Restores the saved RS-485 state, if it was changed, and the saved settings (a failure is logged and does not change the result) and closes
 // the device. Returns 0, also when the port was not open; -1 when closing the descriptor failed:
 // the port then counts as open and a later call tries again.
 int ComTransport__Close(void* aSelf);
-
-// The step at which the last ComTransport__Open failed.
-enum com_open_step : uint8_t
-{
-    kCOM_OPEN_STEP_NONE = 0, // no failure: not opened yet, or the last open succeeded
-    kCOM_OPEN_STEP_OPEN,     // opening the path (missing, no permission, ...)
-    kCOM_OPEN_STEP_LOCK,     // another program holds the line's lock
-    kCOM_OPEN_STEP_SETUP,    // reading or applying the line settings (ENOTTY: not a serial line)
-    kCOM_OPEN_STEP_RS485,    // the driver refused the RS-485 mode
-};
-
-struct com_open_failure
-{
-    com_open_step step;
-    int error; // errno of the failed step; 0 when settings were taken but did not hold
-};
-
-// Why the last ComTransport__Open failed; step kCOM_OPEN_STEP_NONE after a success, before any
-// open, and after "already open".
-com_open_failure ComTransport__LastOpenFailure(const void* aSelf);
 
 // Returns the open device's descriptor, still owned by the port (never close it), or -1 while
 // the port is closed.

@@ -46,9 +46,8 @@ struct transport_t
 // the line) and empties the handle. Does nothing on an empty handle.
 void Transport__Deinit(transport_t* aHandle);
 
-// Opens the device and starts decoding afresh. 0 when the line is open and set up,
-// kCOM_OPEN_RS485_REFUSED when its driver refused the RS-485 mode asked for, -1 otherwise (the
-// reason is logged; nothing stays open).
+// Opens the device and starts decoding afresh. 0 when the line is open and set up, else one of the
+// kCOM_OPEN_ codes, errno as they say (the reason is also logged; nothing stays open).
 int Transport__Open(transport_t* aHandle);
 
 // Puts the line settings found at open back and closes the device. 0, or -1 when closing failed.

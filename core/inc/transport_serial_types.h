@@ -6,8 +6,13 @@
 #include <cstdint>
 
 constexpr unsigned kCOM_ENDPOINT_PATH_SIZE = 128;
-// What opening the line returns when its driver refused the RS-485 mode asked for.
-constexpr int kCOM_OPEN_RS485_REFUSED = -2;
+// What opening the line returns when it fails (0: open and set up). For the last three errno
+// holds the failing call's error.
+constexpr int kCOM_OPEN_FAILED = -1;        // setting the line up failed, or it was open already
+constexpr int kCOM_OPEN_RS485_REFUSED = -2; // its driver refused the RS-485 mode asked for
+constexpr int kCOM_OPEN_NO_ACCESS = -3;     // open(2) failed: missing, no permission, no device
+constexpr int kCOM_OPEN_LOCKED = -4;        // another open file holds its exclusive lock
+constexpr int kCOM_OPEN_NOT_SERIAL = -5;    // its line settings cannot be read: not a serial line
 
 // The level RTS has while the driver sends; it has the other one after.
 enum serial_rs485_mode : uint8_t

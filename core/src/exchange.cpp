@@ -364,6 +364,23 @@ void _T_await_input(exchange_session* aSession, int64_t aDeadlineUs)
         _T_read(aSession, ready, link.revents);
 }
 
+exchange_open_status _T_open_status(int aTransportCode)
+{
+    switch (aTransportCode)
+    {
+    case kCOM_OPEN_RS485_REFUSED:
+        return kEXCHANGE_OPEN_RS485_REFUSED;
+    case kCOM_OPEN_NO_ACCESS:
+        return kEXCHANGE_OPEN_NO_ACCESS;
+    case kCOM_OPEN_LOCKED:
+        return kEXCHANGE_OPEN_LOCKED;
+    case kCOM_OPEN_NOT_SERIAL:
+        return kEXCHANGE_OPEN_NOT_SERIAL;
+    default:
+        return kEXCHANGE_OPEN_OPEN_FAILED;
+    }
+}
+
 } // namespace
 
 exchange_open_status Exchange__Open(exchange_session** aSession, const com_transport_args* aArgs,
@@ -383,10 +400,11 @@ exchange_open_status Exchange__Open(exchange_session** aSession, const com_trans
     const int opened = Transport__Open(&session->transport);
     if (opened != 0)
     {
+        const int error = errno;
         Transport__Deinit(&session->transport);
         delete session;
-        return opened == kCOM_OPEN_RS485_REFUSED ? kEXCHANGE_OPEN_RS485_REFUSED
-                                                 : kEXCHANGE_OPEN_OPEN_FAILED;
+        errno = error;
+        return _T_open_status(opened);
     }
     *aSession = session;
     return kEXCHANGE_OPEN_DONE;

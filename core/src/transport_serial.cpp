@@ -26,17 +26,16 @@ struct com_transport
     int dev_fd;
     serial_rs485_args rs485;
     struct serial_rs485 old_rs485;
-    com_open_failure failure;
 };
 
-// Drops the descriptor after a failed open step; the lock goes with it.
-int _T_abandon(com_transport* aSelf)
+// Drops the descriptor after a failed open step (the lock goes with it); returns aCode with
+// errno set to aError, the failed step's.
+int _T_abandon(com_transport* aSelf, int aCode = kCOM_OPEN_FAILED, int aError = EIO)
 {
-    if (aSelf->failure.step == kCOM_OPEN_STEP_NONE)
-        aSelf->failure = com_open_failure{kCOM_OPEN_STEP_SETUP, 0};
     close(aSelf->dev_fd);
     aSelf->dev_fd = -1;
-    return -1;
+    errno = aError;
+    return aCode;
 }
 
 bool _T_fill_new_termios(struct termios* aTermios)
@@ -132,30 +131,30 @@ int ComTransport__Open(void* aSelf)
     if (self->dev_fd != -1)
     {
         LOG_WRITE(1, "fail: already opened");
-        return -1;
+        return kCOM_OPEN_FAILED;
     }
-    self->failure = com_open_failure{};
     // Non-blocking: neither a modem line without carrier nor a FIFO may hold the open, and a line
     // that stops draining may not hold a write; the caller waits with poll, within its deadline.
     self->dev_fd = open(self->dev_path, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (self->dev_fd == -1)
     {
-        self->failure = com_open_failure{kCOM_OPEN_STEP_OPEN, errno};
-        LOG_WRITE(1, "failed to open %s (%s)", self->dev_path, std::strerror(errno));
-        return -1;
+        const int error = errno;
+        LOG_WRITE(1, "failed to open %s (%s)", self->dev_path, std::strerror(error));
+        errno = error;
+        return kCOM_OPEN_NO_ACCESS;
     }
     // Two runs on one line would interleave their frames on the bus.
     if (flock(self->dev_fd, LOCK_EX | LOCK_NB) != 0)
     {
-        self->failure = com_open_failure{kCOM_OPEN_STEP_LOCK, errno};
-        LOG_WRITE(1, "failed to lock %s (%s)", self->dev_path, std::strerror(errno));
-        return _T_abandon(self);
+        const int error = errno;
+        LOG_WRITE(1, "failed to lock %s (%s)", self->dev_path, std::strerror(error));
+        return _T_abandon(self, kCOM_OPEN_LOCKED, error);
     }
     if (tcgetattr(self->dev_fd, &self->old_termios) != 0)
     {
-        self->failure = com_open_failure{kCOM_OPEN_STEP_SETUP, errno};
-        LOG_WRITE(1, "failed to get attributes of %s (%s)", self->dev_path, std::strerror(errno));
-        return _T_abandon(self);
+        const int error = errno;
+        LOG_WRITE(1, "failed to get attributes of %s (%s)", self->dev_path, std::strerror(error));
+        return _T_abandon(self, kCOM_OPEN_NOT_SERIAL, error);
     }
     if (!_T_fill_new_termios(&self->new_termios))
     {
@@ -174,10 +173,8 @@ int ComTransport__Open(void* aSelf)
     }
     else if (_T_enable_rs485(self) != 0)
     {
-        self->failure = com_open_failure{kCOM_OPEN_STEP_RS485, errno};
         _T_restore_termios(self);
-        _T_abandon(self);
-        return kCOM_OPEN_RS485_REFUSED;
+        return _T_abandon(self, kCOM_OPEN_RS485_REFUSED);
     }
     else
     {
@@ -210,11 +207,6 @@ int ComTransport__Close(void* aSelf)
     }
     LOG_WRITE(3, "done");
     return 0;
-}
-
-com_open_failure ComTransport__LastOpenFailure(const void* aSelf)
-{
-    return static_cast<const com_transport*>(aSelf)->failure;
 }
 
 int ComTransport__GetLinkHandle(void* aSelf)

@@ -182,7 +182,8 @@ TEST_F(ctl_apply, reports_tell_what_the_sensor_may_hold)
          false, false, {true, true, true, true, true}, 0, 0x41F00000},
         // 7 reads, 5 writes, 5 read again, then the save, whose reply is lost: it is not sent again.
         {"save reply lost", [](sim_options& aOptions) { aOptions.drop_reply = 18; }, {"--save"}, 69,
-         "saving to flash (1 try); it may have been carried out, so it was not sent again; the changes are "
+         "(saving to flash, 1 try, --timeout 200 ms): blocks came, none answered the query; it may have been "
+         "carried out, so it was not sent again; the changes are "
          "in the sensor's RAM and may also be in its flash", true, null, {true, true, true, true, true}, 1, 0x42050000},
         // The first write is carried out, its reply lost, and writing it back is refused.
         {"write reply lost", [](sim_options& aOptions) { aOptions.drop_reply = 8; aOptions.refuse_set = 2; },

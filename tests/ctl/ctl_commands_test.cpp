@@ -1,6 +1,7 @@
 // vesk11-ctl end to end against the simulated sensor: each command's output for people and in
 // JSON, the queries the sensor received, and every exit status with its JSON error.
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -473,7 +474,8 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         std::vector<std::string> args;
         int status;
         std::string kind;
-        std::string message;
+        std::string message;   // how the message begins
+        std::string also = ""; // and what else it says
     };
     const std::string bad = file_with("{\"format\": \"vesk11-config/1\", \"parameters\": {\"x\": 1}}");
     const std::string missing = "/nonexistent/vesk11.json";
@@ -481,10 +483,14 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
     const std::vector<failure_case> cases = {
         {"bad document", nullptr, {"diff", bad}, 65, "document", bad + ": key \"parameters.x\": unknown name 'x'"},
         {"no such file", nullptr, {"apply", missing}, 66, "input", "cannot read /nonexistent/vesk11.json: No such file or directory"},
-        {"no such device", nullptr, {"info", "-d", "/nonexistent/tty"}, 69, "unavailable", "cannot open /nonexistent/tty (missing, locked"},
-        {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on "},
-        {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-t", "20", "-r", "0"}, 69, "unavailable", "no reply from the sensor on "},
-        {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no intact block from "},
+        {"no such device", nullptr, {"info", "-d", "/nonexistent/tty"}, 69, "missing", "cannot open /nonexistent/tty: no such device (check the path"},
+        {"not a serial line", nullptr, {"info", "-d", bad}, 69, "not_serial", "cannot open " + bad + ": not a serial line (Inappropriate ioctl"},
+        {"silent sensor", [](sim_options& o) { o.silent = true; }, {"info", "-t", "30"}, 69, "unavailable", "the sensor on ", "sends nothing: not a byte (reading hw_serial, 3 tries, --timeout 30 ms)"},
+        {"no reply", [](sim_options& o) { o.no_reply = true; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "no reply from the sensor on ", "--timeout 200 ms): blocks came, none answered"},
+        {"no intact block", [](sim_options& o) { o.bad_crc = 1000000; }, {"get", "param_x", "-r", "0"}, 69, "unavailable", "bytes but no intact block from ", "--timeout 200 ms"},
+        {"period above the time-out", [](sim_options& o) { o.period_ms = 300; }, {"get", "param_x", "-t", "100", "-r", "8"}, 69, "unavailable", "intact blocks from ", "--timeout 100 ms): "},
+        {"damaged replies", [](sim_options& o) { o.corrupt_reply = true; }, {"get", "param_x", "-t", "100", "-r", "0"}, 69, "unavailable", "no intact reply from the sensor on ", ": 1 block after the query had bad checksums"},
+        {"reboot's reply lost", [](sim_options& o) { o.drop_reply = 1; }, {"reboot"}, 69, "unavailable", "the reboot was sent to ", "and its reply was lost (--timeout 200 ms): it may have been carried out"},
         {"rs485 refused by a pty", nullptr, {"info", "--rs485"}, 69, "unavailable", "the driver of /dev/pts/"},
         {"rs485 mode named", nullptr, {"save", "--rs485=rts-after-send", "--rs485-delay-after", "1"}, 69, "unavailable", "the driver of /dev/pts/"},
         {"output folder missing", nullptr, {"dump", "-o", "/nonexistent/d.json"}, 73, "output", "cannot write /nonexistent/d.json (create): No such file or directory"},
@@ -512,6 +518,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
         EXPECT_EQ(run.status, entry.status) << run.err;
         EXPECT_EQ(run.err.substr(0, 12 + entry.message.size()), "vesk11-ctl: " + entry.message)
             << run.err;
+        EXPECT_NE(run.err.find(entry.also), std::string::npos) << run.err;
         const nlohmann::json json = json_of(run);
         EXPECT_EQ(json["error"]["kind"], entry.kind) << run.out;
         expect_apply_members(args, json);
@@ -520,7 +527,7 @@ TEST_F(ctl_commands, each_failure_has_its_exit_status)
     }
 }
 
-// A line another program holds is left alone: unavailable, and nothing sent on it.
+// A line another program holds is left alone, nothing sent on it; the message names the holder.
 TEST_F(ctl_commands, a_locked_device_is_unavailable)
 {
     const int holder = open(sim_->path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -529,9 +536,11 @@ TEST_F(ctl_commands, a_locked_device_is_unavailable)
     const cli_result run = ctl({"--json", "info"});
     close(holder);
     EXPECT_EQ(run.status, 69);
-    EXPECT_EQ(json_of(run)["error"]["kind"], "unavailable");
-    EXPECT_EQ(run.err.rfind("vesk11-ctl: cannot open " + sim_->path() + " (missing, locked", 0), 0u)
-        << run.err;
+    EXPECT_EQ(json_of(run)["error"]["kind"], "locked");
+    std::string self;
+    std::getline(std::ifstream("/proc/self/comm"), self);
+    EXPECT_EQ(run.err, "vesk11-ctl: cannot open " + sim_->path() + ": locked by another program, " +
+                           self + " (pid " + std::to_string(getpid()) + ")\n");
     EXPECT_TRUE(sim_->queries().empty());
 }
 

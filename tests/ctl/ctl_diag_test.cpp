@@ -218,9 +218,12 @@ TEST(ctl_scan, finds_the_sensor_and_never_writes_where_no_block_came)
     ASSERT_GE(lockFd, 0);
     ASSERT_EQ(flock(lockFd, LOCK_EX | LOCK_NB), 0);
     const std::string file = vesk11_test::temp_file();
-    const cli_result run = vesk11_test::run_cli(
-        {"scan", "--listen", "500", "--json", good.path(), quiet.path(), locked.path(), "/dev/null", file}, {},
-        nullptr, VESK11_CTL_BINARY);
+    const std::string alias = file + ".alias"; // a second name for the good sensor's line
+    ASSERT_EQ(symlink(good.path().c_str(), alias.c_str()), 0);
+    const cli_result run =
+        vesk11_test::run_cli({"scan", "--listen", "500", "--json", good.path(), quiet.path(),
+                              locked.path(), "/dev/null", file, alias, good.path()},
+                             {}, nullptr, VESK11_CTL_BINARY);
     close(lockFd);
     unlink(file.c_str());
     EXPECT_EQ(run.status, 0) << run.err;
@@ -268,6 +271,18 @@ TEST(ctl_scan, finds_the_sensor_and_never_writes_where_no_block_came)
     const size_t state = sensorRow.find("sensor  ");
     EXPECT_EQ(state, text.out.find("cannot open: ") - eol - 1) << text.out;
     EXPECT_TRUE(state < sensorRow.size() - 8 && std::isdigit(sensorRow[state + 8])) << text.out;
+
+    // The RS-485 mode asked for is the one probed with (a pseudo-terminal's driver refuses it).
+    const cli_result rs485 = vesk11_test::run_cli({"scan", "--json", "--listen", "100", alias},
+                                                  {"VESK11_RS485=on"}, nullptr, VESK11_CTL_BINARY);
+    unlink(alias.c_str());
+    EXPECT_EQ(rs485.status, 69) << rs485.err;
+    const nlohmann::json refused = nlohmann::json::parse(rs485.out, nullptr, false);
+    ASSERT_TRUE(refused.contains("devices")) << rs485.out;
+    EXPECT_EQ(refused["devices"][0]["state"].get<std::string>().rfind(
+                  "the driver of " + alias + " refused RS-485 mode rts-on-send", 0),
+              0u)
+        << rs485.out;
 }
 
 } // namespace

@@ -481,7 +481,10 @@ TEST(log2, failures_are_echoed_on_a_standard_error_terminal)
         {"no flag, terminal", 0, true, logPattern, {}, 0},
         {"flag, plain file", kLOG2_FLAG_ECHO_TTY, false, logPattern, {}, 0},
         {"flag, records on the terminal", kLOG2_FLAG_ECHO_TTY, true, terminal.path(), {}, 2},
+        {"flag, no file, no syslog", kLOG2_FLAG_ECHO_TTY, true, "", {"echo: first failure"}, 0},
+        {"no-tty flag, no file, no syslog", kLOG2_FLAG_NO_TTY, true, "", {}, 0},
     };
+    scoped_env socket("LOG2_SYSLOG_SOCKET", kNO_SYSLOG);
     for (const echo_case& setting : cases)
     {
         SCOPED_TRACE(setting.setting);

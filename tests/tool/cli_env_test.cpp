@@ -205,8 +205,8 @@ TEST_F(cli_env, help_version_and_standard_output)
     EXPECT_EQ(version.status, 0);
 }
 
-// On a terminal the tool says why it failed, one line per failure record; the usage text is never
-// the only clue.
+// On a terminal the tool says why it failed, one line per failure record, with or without syslog;
+// the usage text is never the only clue.
 TEST_F(cli_env, failures_show_on_a_terminal)
 {
     start_sim(options());
@@ -223,6 +223,10 @@ TEST_F(cli_env, failures_show_on_a_terminal)
          "vesk11-cli: fail: Transport__Open\nvesk11-cli: fail\n"},
         {env(), {"Reboot"}, "vesk11-cli: fail: unknown command <Reboot>\n"},
         {{}, {"reboot"}, "vesk11-cli: fail: VESK11_CLI_ENDPOINT (value:null)\n"},
+        // No log file and no syslog: the same short form, not the records themselves.
+        {{"LOG2_FILE=", "LOG2_SYSLOG_SOCKET=/nonexistent/log"},
+         {"reboot"},
+         "vesk11-cli: fail: VESK11_CLI_ENDPOINT (value:null)\n"},
         {env(), {"get-param-i32", "--group=2000", "--id=450"}, ""},
     };
     for (const terminal_case& aCase : cases)

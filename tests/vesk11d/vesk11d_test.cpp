@@ -486,6 +486,8 @@ void two_concurrent_applies(scene& aScene)
         const cli_result run = apply->wait();
         EXPECT_EQ(run.status, 0) << run.out << run.err;
     }
+    const cli_result check = aScene.ctl(aScene.port("a"), {"apply", "--check", aScene.document()});
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
 }
 
 void simulator_restarted(scene& aScene)
@@ -749,7 +751,7 @@ const daemon_case kCASES[] = {
     {"a_read_only_port", {"a:ro"}, {}, SIGTERM, read_only_port,
      {"port a ignored_bytes>0", "line queries_sent=0"}},
     {"two_concurrent_applies", {"a", "b"}, {"--reply-delay", "2"}, SIGTERM, two_concurrent_applies,
-     {"port a queries_forwarded>3", "port b queries_forwarded>3", "line unanswered=0"}},
+     {"port a queries_forwarded>1", "port b queries_forwarded>1", "line unanswered=0"}},
     {"the_simulator_restarted_on_its_link", {"a", "b"}, {}, SIGTERM, simulator_restarted,
      {"line losses=1", "line opens=2"}},
     {"the_locked_line_names_the_port", {"ro:ro", "rw"}, {}, SIGTERM, locked_line, {"line opens=1"}},

@@ -21,7 +21,8 @@ requirements:
 '''
 
 # The result keys worth keeping: what the modules return, not Ansible's bookkeeping.
-KEPT = ('msg', 'changed', 'changes', 'saved', 'sensor', 'parameters', 'rolled_back', 'diff')
+KEPT = ('msg', 'changed', 'changes', 'saved', 'sensor', 'parameters', 'rolled_back', 'diff',
+        'may_stay_changed', 'save_unconfirmed')
 
 
 class CallbackModule(CallbackBase):

@@ -217,6 +217,9 @@ bool api::enter(const std::string& aSensorEndpoint, const exchange_config& aConf
         LOG_WRITE(1, "fail: Transport__InitCom");
         return false;
     case kEXCHANGE_OPEN_OPEN_FAILED:
+    case kEXCHANGE_OPEN_NO_ACCESS:
+    case kEXCHANGE_OPEN_LOCKED:
+    case kEXCHANGE_OPEN_NOT_SERIAL:
     case kEXCHANGE_OPEN_RS485_REFUSED: // never asked for here
     {
         LOG_WRITE(1, "fail: Transport__Open");

@@ -19,7 +19,8 @@ options:
     type: int
     default: 200
   retries:
-    description: How many times a query without a reply is sent again, 0 to 10.
+    description:
+      - How many times a query without a reply is sent again, 0 to 10.
     type: int
     default: 2
   ctl_path:

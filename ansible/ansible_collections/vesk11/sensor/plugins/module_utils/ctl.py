@@ -6,26 +6,55 @@ __metaclass__ = type
 
 import json
 
+from ansible.module_utils.common.validation import check_type_int
+
+# What the collection takes from vesk11-ctl; scripts/test-ansible checks each value against
+# `vesk11-ctl --version --json`.
+CTL_CONTRACT = dict(
+    document_format='vesk11-config/1',
+    timeout_ms=dict(default=200, min=1, max=60000),
+    retries=dict(default=2, min=0, max=10),
+    exit_differs=1,
+)
+
+
+def _ranged(limits):
+    """An argument type: an integer from limits['min'] to limits['max']."""
+    def check(value):
+        number = check_type_int(value)
+        if not limits['min'] <= number <= limits['max']:
+            raise ValueError('%d is out of range' % number)
+        return number
+    check.__name__ = 'an integer from %d to %d' % (limits['min'], limits['max'])
+    return check
+
+
 # The options every module shares: where the sensor is and how patiently to talk to it.
 LINK_ARGUMENT_SPEC = dict(
     device=dict(type='path', required=True),
-    timeout=dict(type='int', default=200),
-    retries=dict(type='int', default=2),
+    timeout=dict(type=_ranged(CTL_CONTRACT['timeout_ms']),
+                 default=CTL_CONTRACT['timeout_ms']['default']),
+    retries=dict(type=_ranged(CTL_CONTRACT['retries']), default=CTL_CONTRACT['retries']['default']),
     ctl_path=dict(type='path'),
 )
 
-# What each failure kind of vesk11-ctl means for the operator, by its exit status.
-_FAILURES = {
-    64: 'vesk11-ctl refused its command line',
-    65: 'parameters refused',
-    66: 'cannot read the configuration document',
-    69: 'sensor unavailable',
-    70: 'vesk11-ctl failed',
-    74: 'I/O error on the line',
-}
-_REFUSED_KINDS = {
+# The operator's words for vesk11-ctl's failure kinds (error.kind of its JSON); a kind not named
+# here is reported with the kind itself.
+FAILURE_WORDS = {
+    'usage': 'vesk11-ctl refused its command line',
+    'document': 'parameters refused',
+    'input': 'cannot read the configuration document',
+    'output': 'cannot write the output',
+    'unavailable': 'sensor unavailable',
+    'missing': 'device missing',
+    'denied': 'permission denied',
+    'locked': 'device locked',
+    'not_serial': 'not a serial line',
+    'io': 'I/O error on the line',
     'refused': 'sensor refused',
     'readback': 'read-back differs',
+    'interrupted': 'vesk11-ctl interrupted',
+    'software': 'vesk11-ctl failed',
 }
 
 
@@ -38,18 +67,37 @@ class CtlFailure(Exception):
         self.report = report
 
 
+def may_stay_changed(report):
+    """The names of the values an apply report says may differ from before the run: every change
+    and every rollback entry not confirmed as written back."""
+    restored = set(entry['name'] for entry in report.get('rolled_back', []) if entry.get('restored'))
+    names = [change['name'] for change in report.get('changes', [])]
+    names += [entry['name'] for entry in report.get('rolled_back', [])]
+    stay = []
+    for name in names:
+        if name not in restored and name not in stay:
+            stay.append(name)
+    return stay
+
+
 def failure_message(device, status, report):
-    """The text an operator reads for a failed run: what failed, where, and vesk11-ctl's reason."""
+    """The text an operator reads for a failed run: first what may stay changed, then what was
+    rolled back, then what failed, where, and vesk11-ctl's reason."""
     error = report.get('error') or {}
     kind = error.get('kind', '')
     reason = error.get('message') or 'exit status %d without a reason' % status
-    what = _REFUSED_KINDS.get(kind) if status == 76 else None
-    what = what or _FAILURES.get(status, 'vesk11-ctl failed (exit status %d)' % status)
-    msg = '%s on %s: %s' % (what, device, reason)
-    rolled_back = [entry['name'] for entry in report.get('rolled_back', [])]
-    if rolled_back:
-        msg = 'rolled back: %s; %s' % (', '.join(rolled_back), msg)
-    return msg
+    what = FAILURE_WORDS.get(kind, 'vesk11-ctl failed (%s, exit status %d)' % (kind or 'no kind', status))
+    parts = []
+    stay = may_stay_changed(report)
+    if stay:
+        parts.append('may stay changed: %s' % ', '.join(stay))
+    if 'saved' in report and report['saved'] is None:
+        parts.append('the save went out without a reply: the flash may hold the changes')
+    restored = [entry['name'] for entry in report.get('rolled_back', []) if entry.get('restored')]
+    if restored:
+        parts.append('rolled back: %s' % ', '.join(restored))
+    parts.append('%s on %s: %s' % (what, device, reason))
+    return '; '.join(parts)
 
 
 class Ctl(object):
@@ -66,15 +114,20 @@ class Ctl(object):
         self.link = ['--json', '--quiet', '--device', self.device,
                      '--timeout', str(params['timeout']), '--retries', str(params['retries'])]
 
-    def run(self, words, accept=(0,)):
-        """Runs one command; its JSON object, or CtlFailure for an exit status not accepted."""
+    def run(self, words, differs_ok=False):
+        """Runs one command; its JSON object, or CtlFailure when it failed or gave no object.
+        differs_ok accepts the status of a comparison that found differences."""
         argv = [self.binary] + self.link + words
         status, out, err = self.module.run_command(argv, environ_update={'LC_ALL': 'C'})
         try:
-            report = json.loads(out) if out.strip() else {}
+            report = json.loads(out)
         except ValueError:
-            raise CtlFailure('vesk11-ctl gave no JSON object (exit status %d): %s'
-                             % (status, (err or out).strip()), {})
-        if status not in accept:
+            report = None
+        if not isinstance(report, dict):
+            got = 'no output' if not out.strip() else 'no JSON object'
+            raise CtlFailure('vesk11-ctl %s on %s gave %s (exit status %d)%s'
+                             % (words[0], self.device, got, status,
+                                ': ' + err.strip() if err.strip() else ''), {})
+        if status != 0 and not (differs_ok and status == CTL_CONTRACT['exit_differs']):
             raise CtlFailure(failure_message(self.device, status, report), report)
         return report

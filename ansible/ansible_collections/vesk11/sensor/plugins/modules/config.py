@@ -25,17 +25,26 @@ options:
       - "The parameters to set, name to value, for example C(speed_limit_1_min: 12.5)."
       - Names are those of C(vesk11-ctl) (see C(man vesk11-ctl)), or C(GROUP/ID), or
         C(GROUP/ID:f32) and C(GROUP/ID:i32) outside the catalogue.
-      - Values are numbers; text that reads whole as a number (as templates produce) is taken as
-        that number. Integer parameters take integers within 32 bits, float parameters finite
-        numbers.
+      - Values are numbers; text in plain decimal or float syntax (as templates produce, for
+        example C("12.5") or C("1e3")) is taken as that number; other text (C("1_000"), C("inf"),
+        digits of other scripts) is refused. Integer parameters take integers within 32 bits,
+        float parameters finite numbers.
     type: dict
     required: true
   save:
     description:
-      - Save the configuration to the sensor's flash when something changed and every change was
-        read back. Nothing is saved when nothing changed.
+      - C(true) is I(save_when=changed), C(false) I(save_when=never).
     type: bool
-    default: false
+  save_when:
+    description:
+      - When to save the configuration to the sensor's flash, after every change was read back.
+      - C(never) (the default) leaves the changes in the sensor's RAM, lost at its next reboot.
+      - C(changed) saves when this run changed something; a configuration written by an earlier
+        run that did not save stays unsaved.
+      - C(always) saves in every run, so the flash matches the RAM afterwards; the task then
+        reports C(changed).
+    type: str
+    choices: [never, changed, always]
   expect_serial:
     description:
       - The hardware serial the sensor must have. When it has another, the task fails and
@@ -63,7 +72,14 @@ EXAMPLES = r'''
       speed_limit_enable: 1
       speed_limit_1_min: 0.0
       speed_limit_1_max: 13.9
-    save: true
+    save_when: changed
+
+- name: Saved to flash even when an earlier run left the changes in RAM only
+  vesk11.sensor.config:
+    device: /dev/ttyUSB0
+    parameters:
+      speed_limit_enable: 1
+    save_when: always
 
 - name: Only on the sensor this port is recorded for
   vesk11.sensor.config:
@@ -80,11 +96,16 @@ EXAMPLES = r'''
 
 RETURN = r'''
 changed:
-  description: Whether the sensor keeps values this run wrote (in check mode, whether it would).
+  description:
+    - Whether the sensor may differ from before the run (in check mode, whether it would) -
+      values written and not rolled back, also a write or a save whose reply never came, and
+      every save.
   returned: always
   type: bool
 changes:
-  description: The parameters that changed (in check mode, that would change).
+  description:
+    - The parameters written (in check mode, that would change), each with C(confirmed) false
+      when the write went out but no reply confirmed it.
   returned: always
   type: list
   elements: dict
@@ -104,11 +125,26 @@ changes:
     after:
       description: The value written.
       type: raw
-  sample: [{"name": "speed_limit_1_min", "group": 2000, "id": 451, "before": 0.0, "after": 12.5}]
+    confirmed:
+      description: Whether a reply confirmed the write.
+      type: bool
+  sample: [{"name": "speed_limit_1_min", "group": 2000, "id": 451, "before": 0.0, "after": 12.5,
+            "confirmed": true}]
 saved:
-  description: Whether the configuration was saved to flash in this run.
+  description:
+    - C(true) when the configuration was saved to flash in this run, C(false) when no save was
+      sent, C(null) when the save was sent and no reply came, so the flash may hold the changes.
   returned: always
   type: bool
+save_unconfirmed:
+  description: With C(saved) null, why the save is not confirmed.
+  returned: when saved is null
+  type: str
+may_stay_changed:
+  description: On failure, the parameters that may keep a value this run wrote.
+  returned: on failure, when there are any
+  type: list
+  elements: str
 sensor:
   description: The sensor's identity, as C(vesk11-ctl info --json) gives it.
   returned: when the sensor answered
@@ -125,58 +161,95 @@ rolled_back:
 '''
 
 import json
-import math
 import os
+import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.six import integer_types, string_types
 from ansible_collections.vesk11.sensor.plugins.module_utils.ctl import (
-    LINK_ARGUMENT_SPEC, Ctl, CtlFailure)
+    CTL_CONTRACT, LINK_ARGUMENT_SPEC, Ctl, CtlFailure, may_stay_changed)
 
-DOCUMENT_FORMAT = 'vesk11-config/1'
+# Plain ASCII decimal and float syntax; Python's int() and float() also take '1_000', other
+# scripts' digits, 'inf' and 'nan'.
+_INTEGER_TEXT = re.compile(r'[+-]?[0-9]+\Z')
+_FLOAT_TEXT = re.compile(r'[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?\Z')
 
 
-def _number(name, value):
-    """value as an int or a finite float; text that reads whole as a number counts as one."""
-    number = value
+def _number(value):
+    """value as an int or a finite float, or None; text that reads whole as a number counts."""
     if isinstance(value, string_types):
-        try:
-            number = int(value, 10)
-        except ValueError:
-            try:
-                number = float(value)
-            except ValueError:
-                raise ValueError('%s: %r is not a number' % (name, value))
-    if isinstance(number, bool) or not isinstance(number, integer_types + (float,)):
-        raise ValueError('%s: %r is not a number' % (name, value))
-    if isinstance(number, float) and (math.isnan(number) or math.isinf(number)):
-        raise ValueError('%s: %r is not finite' % (name, value))
-    return number
+        text = value.strip(' \t\r\n')
+        if _INTEGER_TEXT.match(text):
+            return int(text, 10)
+        if not _FLOAT_TEXT.match(text):
+            return None
+        value = float(text)
+    if isinstance(value, bool) or not isinstance(value, integer_types + (float,)):
+        return None
+    if isinstance(value, float) and (value != value or value in (float('inf'), float('-inf'))):
+        return None
+    return value
+
+
+def _numbers(parameters):
+    """The parameters with numbers for values; ValueError naming every value that is not one."""
+    numbers = dict((name, _number(value)) for name, value in parameters.items())
+    refused = ['%s: %r is not a finite number' % (name, parameters[name])
+               for name in sorted(numbers) if numbers[name] is None]
+    if refused:
+        raise ValueError('; '.join(refused))
+    return numbers
 
 
 def _document(module, parameters):
     """A configuration document of these parameters alone, in the module's temporary folder."""
     path = os.path.join(module.tmpdir, 'parameters.json')
     with open(path, 'w') as document:
-        json.dump({'format': DOCUMENT_FORMAT, 'parameters': parameters}, document)
+        json.dump({'format': CTL_CONTRACT['document_format'], 'parameters': parameters}, document)
     return path
+
+
+def _save_when(params):
+    """never, changed or always: save_when, else save: true as changed."""
+    if params['save_when']:
+        return params['save_when']
+    return 'changed' if params['save'] else 'never'
 
 
 def _apply(module, ctl, parameters):
     words = ['apply', _document(module, parameters)]
+    save_when = _save_when(module.params)
     if module.check_mode:
-        report = ctl.run(words + ['--check'], accept=(0, 1))
-        report['changed'] = bool(report['changes'])
+        report = ctl.run(words + ['--check'], differs_ok=True)
+        report['changed'] = bool(report['changes']) or save_when == 'always'
         return report
-    return ctl.run(words + (['--save'] if module.params['save'] else []))
+    if save_when == 'changed':
+        words.append('--save')
+    elif save_when == 'always':
+        words += ['--save-when', 'always']
+    try:
+        return ctl.run(words)
+    except CtlFailure as failure:
+        if not failure.report:
+            # No account at all of what the run did: it may have written anything.
+            failure.report['changed'] = True
+            failure.msg += '; vesk11-ctl gave no account of its writes: the sensor may have changed'
+        raise
 
 
 def _result(module, report):
     changes = report.get('changes', [])
-    result = dict(changed=bool(report.get('changed')), changes=changes,
-                  saved=bool(report.get('saved')))
-    if 'rolled_back' in report and report['rolled_back']:
-        result['rolled_back'] = report['rolled_back']
+    saved = report.get('saved', False)
+    stay = may_stay_changed(report) if 'error' in report else []
+    # Changed whenever the sensor may differ from before: a write or a save not known to have
+    # failed (saved null: the save query went out, its reply never came).
+    result = dict(changed=bool(report.get('changed') or stay) or saved is not False,
+                  changes=changes, saved=saved)
+    for key in ('rolled_back', 'save_unconfirmed'):
+        if report.get(key):
+            result[key] = report[key]
+    if stay:
+        result['may_stay_changed'] = stay
     if module._diff:
         result['diff'] = dict(before=dict((c['name'], c['before']) for c in changes),
                               after=dict((c['name'], c['after']) for c in changes))
@@ -186,12 +259,13 @@ def _result(module, report):
 def main():
     argument_spec = dict(LINK_ARGUMENT_SPEC,
                          parameters=dict(type='dict', required=True),
-                         save=dict(type='bool', default=False),
+                         save=dict(type='bool'),
+                         save_when=dict(type='str', choices=['never', 'changed', 'always']),
                          expect_serial=dict(type='int'))
-    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True,
+                           mutually_exclusive=[('save', 'save_when')])
     try:
-        parameters = dict((name, _number(name, value))
-                          for name, value in module.params['parameters'].items())
+        parameters = _numbers(module.params['parameters'])
     except ValueError as error:
         module.fail_json(msg='parameters refused: %s' % error, changed=False)
     ctl = Ctl(module)
