@@ -71,6 +71,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # liblog2 ships inside the package: dpkg-shlibdeps must find it in the staging tree, not in a
 # package of its own (dpkg-shlibdeps runs in the staging folder, so the path is relative to it).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "usr/${VESK11_PRIVATE_LIBDIR}")
+# vesk11d opens libmicrohttpd itself, for --metrics-listen only: dpkg-shlibdeps does not see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmicrohttpd12")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion")
 set(CPACK_GENERATOR DEB)
 

@@ -61,7 +61,7 @@ _vesk11_ctl()
                 esac
             elif [[ -z $command ]]; then
                 candidates=(info get set dump diff apply save reset-ram reset-flash reboot low-power
-                    command monitor scan)
+                    command monitor scan status)
             else
                 case $command in
                     # shellcheck disable=SC2206 # the lists are split into words on purpose
@@ -75,6 +75,14 @@ _vesk11_ctl()
                         mapfile -t candidates < <(compgen -G "${cur}*" | grep -E '^/dev/(serial/by-id/|tty(USB|ACM|S))')
                         ;;
                     low-power) candidates=(on off) ;;
+                    status)
+                        # The lines of the running daemons, by name, and socket paths.
+                        local dir=${VESK11_RUNTIME_DIR:-/run/vesk11} socket
+                        for socket in "$dir"/*/control; do
+                            [[ -S $socket ]] && candidates+=("$(basename "$(dirname "$socket")")")
+                        done
+                        [[ $cur == */* ]] && mapfile -t candidates < <(compgen -f -- "$cur")
+                        ;;
                     command) candidates=(reboot update_flash_conf reset_ram_conf reset_flash_conf) ;;
                     diff | apply)
                         compopt -o filenames 2>/dev/null

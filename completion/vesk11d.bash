@@ -1,5 +1,5 @@
 # bash completion for vesk11d: options, devices after --device, folders after --runtime-dir,
-# users, groups, RS-485 modes and port access after the options that take them.
+# files after --metrics-file, users, groups, RS-485 modes and port access after the options that take them.
 
 _vesk11d()
 {
@@ -22,18 +22,23 @@ _vesk11d()
             compopt -o filenames 2>/dev/null
             mapfile -t candidates < <(compgen -d -- "$cur")
             ;;
-        --port-owner) mapfile -t candidates < <(compgen -u -- "$cur") ;;
-        --port-group) mapfile -t candidates < <(compgen -g -- "$cur") ;;
+        --metrics-file)
+            compopt -o filenames 2>/dev/null
+            mapfile -t candidates < <(compgen -f -- "$cur")
+            ;;
+        --port-owner | --control-owner) mapfile -t candidates < <(compgen -u -- "$cur") ;;
+        --port-group | --control-group) mapfile -t candidates < <(compgen -g -- "$cur") ;;
         --port)
             [[ $cur == *:* ]] && candidates=("${cur%%:*}:rw" "${cur%%:*}:ro")
             ;;
-        --name | --port-mode | --rs485-delay-before | --rs485-delay-after | --log-level) ;;
+        --name | --port-mode | --control-mode | --metrics-listen | --rs485-delay-before | --rs485-delay-after | --log-level) ;;
         *)
             if [[ $cur == --rs485=* ]]; then
                 candidates=(--rs485=rts-on-send --rs485=rts-after-send)
             elif [[ $cur == -* || -z $cur ]]; then
                 candidates=(--device --name --runtime-dir --port --port-owner --port-group
-                    --port-mode --rs485 --rs485-delay-before --rs485-delay-after --log-level
+                    --port-mode --control-owner --control-group --control-mode --metrics-listen
+                    --metrics-file --rs485 --rs485-delay-before --rs485-delay-after --log-level
                     --help --version)
             fi
             ;;

@@ -48,11 +48,19 @@ const command_def kCOMMANDS[] = {
      "changed, --save-when always also when nothing did.",
      kOPTION_SAVE | kOPTION_SAVE_WHEN | kOPTION_CHECK, 1, 1, RunApply, ApplyReportOfNothing},
     {"monitor", "[--count N] [--duration S] [--hex]",
-     "Watches the line without sending: every block as decoded (time stamp in ms, ok or\n"
+     "Watches the line without sending (-d may name vesk11d's control socket: the daemon's\n"
+     "line is watched through it): every block as decoded (time stamp in ms, ok or\n"
      "bad-checksum, body size, each message ident:size and data; --hex adds the frame), then a\n"
      "summary with a verdict. Ends after N blocks, S seconds, or on SIGINT/SIGTERM. Exit status\n"
      "0 when an intact block was seen, 69 when none.",
      kOPTION_COUNT | kOPTION_DURATION | kOPTION_HEX, 0, 0, RunMonitor},
+    {"status", "SOCKET|LINE",
+     "Shows what vesk11d knows of its line, asked on its control socket SOCKET (or that of\n"
+     "the line named LINE under $VESK11_RUNTIME_DIR, else /run/vesk11): the line open or lost\n"
+     "and since when, blocks, garbage, period, the last intact block, reopens, the verdict,\n"
+     "and each port. The line is not touched. Exit status 69 when no daemon answers or the\n"
+     "line is lost.",
+     0, 1, 1, RunStatus},
     {"scan", "[DEVICE...] [--listen MS]",
      "Finds sensors: listens on each device (default: /dev/serial/by-id/*, /dev/ttyUSB*,\n"
      "/dev/ttyACM*, /dev/ttyS*), all at once, and only where an intact block came asks the\n"

@@ -60,6 +60,7 @@ int RunApply(const ctl_options& aOptions, ctl_output& aOutput);
 ctl_json ApplyReportOfNothing();
 int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput);
 int RunScan(const ctl_options& aOptions, ctl_output& aOutput);
+int RunStatus(const ctl_options& aOptions, ctl_output& aOutput);
 int RunSave(const ctl_options& aOptions, ctl_output& aOutput);
 int RunResetRam(const ctl_options& aOptions, ctl_output& aOutput);
 int RunResetFlash(const ctl_options& aOptions, ctl_output& aOutput);

@@ -69,8 +69,9 @@ bool _T_answer_alone(const ctl_options& aOptions)
 int _T_run(const ctl_options& aOptions, ctl_output& aOutput)
 {
     if (aOptions.command.empty())
-        throw UsageError("no command: give one of info, get, set, dump, diff, apply, save, reset-ram, "
-                         "reset-flash, reboot, low-power, command, monitor, scan");
+        throw UsageError(
+            "no command: give one of info, get, set, dump, diff, apply, save, reset-ram, "
+            "reset-flash, reboot, low-power, command, monitor, scan, status");
     const command_def* command = FindCommand(aOptions.command);
     if (command == nullptr)
         throw UsageError("unknown command '" + aOptions.command + "'");

@@ -2,16 +2,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <limits>
 
 #include "block_record.h"
 #include "ctl_commands.hpp"
+#include "ctl_daemon_link.hpp"
 #include "ctl_error.hpp"
 #include "ctl_line_stats.hpp"
 #include "ctl_shared.hpp"
-#include "hex_text.h"
-#include "transport_serial_types11.h"
+#include "ctl_watch_json.hpp"
 
 namespace Orvo
 {
@@ -33,11 +34,12 @@ int64_t _T_now_us()
         .count();
 }
 
-std::string _T_hex(const uint8_t* aBytes, size_t aSize)
+void _T_show_block(ctl_output& aOutput, const ctl_json& aBlock)
 {
-    char text[3 * kFRAME485_MAX_SIZE + 1];
-    HexText__Format(aBytes, std::min(aSize, kFRAME485_MAX_SIZE), text);
-    return text;
+    if (aOutput.json())
+        aOutput.emit(aBlock);
+    else
+        aOutput.line(BlockText(aBlock));
 }
 
 std::string _T_ms(int64_t aUs)
@@ -104,51 +106,11 @@ class line_watch
         }
     }
 
-    // Intact: the frame as received. Damaged: header and messages; the wrong checksum is not kept.
-    std::string frame_hex(bool aIntact) const
-    {
-        uint8_t frame[kFRAME485_MAX_SIZE];
-        size_t size = aIntact ? BlockRecord__Frame(&record_, frame, sizeof frame) : 0;
-        if (size == 0)
-        {
-            std::copy(record_.head, record_.head + record_.head_size, frame);
-            size = record_.head_size + std::min(record_.size, sizeof frame - record_.head_size);
-            std::copy(record_.bytes, record_.bytes + (size - record_.head_size), frame + record_.head_size);
-        }
-        return _T_hex(frame, size);
-    }
-
     void show(bool aIntact)
     {
-        char at[32];
-        std::snprintf(at, sizeof at, "%10.3f", static_cast<double>(block_us_ - start_us_) / 1000.0);
-        ctl_json messages = ctl_json::array();
-        std::string text = at + std::string(aIntact ? "  ok            " : "  bad-checksum  ") +
-                           std::to_string(BlockRecord__BodySize(&record_));
-        size_t next = 0;
-        block_record_message message{};
-        while (BlockRecord__NextMessage(&record_, &next, &message))
-        {
-            const std::string data = _T_hex(message.data, message.size);
-            char name[16];
-            std::snprintf(name, sizeof name, "%04x:%zu", static_cast<unsigned>(message.ident),
-                          message.size);
-            text += std::string("  ") + name + " [" + data + "]";
-            messages.push_back(
-                ctl_json{{"ident", message.ident}, {"size", message.size}, {"data", data}});
-        }
-        if (!output_.json())
-        {
-            output_.line(options_.hex ? text + "  frame [" + frame_hex(aIntact) + "]" : text);
-            return;
-        }
-        ctl_json block{{"t_ms", static_cast<double>(block_us_ - start_us_) / 1000.0},
-                       {"ok", aIntact},
-                       {"body_size", BlockRecord__BodySize(&record_)},
-                       {"messages", messages}};
-        if (options_.hex)
-            block["frame"] = frame_hex(aIntact);
-        output_.emit(block);
+        _T_show_block(output_,
+                      BlockJson(record_, aIntact,
+                                static_cast<double>(block_us_ - start_us_) / 1000.0, options_.hex));
     }
 
     const ctl_options& options_;
@@ -163,15 +125,6 @@ class line_watch
     uint64_t joined_at_ = 0;
 };
 
-ctl_json _T_period_json(const line_summary& aSum)
-{
-    if (aSum.periods == 0)
-        return nullptr;
-    return ctl_json{{"mean", aSum.mean_period_us / 1000.0},
-                    {"min", static_cast<double>(aSum.min_period_us) / 1000.0},
-                    {"max", static_cast<double>(aSum.max_period_us) / 1000.0}};
-}
-
 ctl_json _T_summary_json(const line_summary& aSum, int aTimeoutMs)
 {
     return ctl_json{{"summary",
@@ -179,7 +132,7 @@ ctl_json _T_summary_json(const line_summary& aSum, int aTimeoutMs)
                       {"damaged", aSum.damaged},
                       {"garbage_bytes", aSum.garbage},
                       {"duration_ms", static_cast<double>(aSum.duration_us) / 1000.0},
-                      {"period_ms", _T_period_json(aSum)},
+                      {"period_ms", PeriodJson(aSum)},
                       {"longest_silence_ms", static_cast<double>(aSum.longest_silence_us) / 1000.0},
                       {"verdict", Verdict(aSum, aTimeoutMs)}}}};
 }
@@ -228,31 +181,125 @@ void _T_watch(sensor_link& aLink, line_watch& aWatch, double aDurationS)
     }
 }
 
+// The line of a vesk11d, through its control socket: the daemon's block objects are the ones
+// this command makes, stamped from the subscription on; the garbage is the growth of the
+// daemon's count over the watch.
+class daemon_watch
+{
+  public:
+    daemon_watch(const ctl_options& aOptions, ctl_output& aOutput)
+        : options_(aOptions), output_(aOutput), link_(aOptions.device), start_us_(_T_now_us()),
+          stats_(start_us_)
+    {
+        link_.request(ctl_json{{"request", "status"}});
+        link_.request(ctl_json{{"request", "subscribe"}, {"hex", aOptions.hex}});
+        garbage_ = _T_garbage(link_.reply("status"));
+        link_.reply("subscribe");
+    }
+
+    // Until the count, the duration or a stop signal; throws ctl_error when the daemon goes.
+    void watch(double aDurationS)
+    {
+        const int64_t endUs = aDurationS > 0 ? start_us_ + static_cast<int64_t>(aDurationS * 1e6)
+                                             : std::numeric_limits<int64_t>::max();
+        ctl_json block;
+        while (options_.count == 0 || blocks_ < options_.count)
+        {
+            const int64_t leftUs = endUs - _T_now_us();
+            if (leftUs <= 0)
+                return;
+            const int waitMs =
+                static_cast<int>(std::min<int64_t>(kLISTEN_SLICE_MS, (leftUs + 999) / 1000));
+            const daemon_read read = link_.next(waitMs, &block);
+            if (read == daemon_read::stopped)
+                return;
+            if (read == daemon_read::object && block.contains("t_ms"))
+                show(block);
+            std::cout.flush();
+        }
+    }
+
+    line_summary finish()
+    {
+        const int64_t endUs = _T_now_us();
+        link_.request(ctl_json{{"request", "status"}});
+        const uint64_t garbage = _T_garbage(link_.reply("status"));
+        return stats_.finish(endUs, garbage - std::min(garbage, garbage_));
+    }
+
+    line_summary cut_short() const { return stats_.finish(_T_now_us(), 0); }
+
+  private:
+    static uint64_t _T_garbage(const ctl_json& aStatus)
+    {
+        return static_cast<uint64_t>(MemberNumber(Member(aStatus, "line"), "garbage_bytes"));
+    }
+
+    void show(const ctl_json& aBlock)
+    {
+        const int64_t atUs =
+            start_us_ + static_cast<int64_t>(aBlock.at("t_ms").get<double>() * 1000.0);
+        stats_.input(atUs);
+        stats_.block(atUs, aBlock.at("ok").get<bool>());
+        ++blocks_;
+        _T_show_block(output_, aBlock);
+    }
+
+    const ctl_options& options_;
+    ctl_output& output_;
+    daemon_link link_;
+    int64_t start_us_;
+    line_stats stats_;
+    uint64_t garbage_ = 0;
+    long long blocks_ = 0;
+};
+
+// Runs a watch and shows its summary, after a failure too (aFinish told so; under --json the
+// summary is then the last object, the failure in it); the status: 0 when an intact block was
+// seen, 69 when none.
+int _T_watch_then_sum_up(ctl_output& aOutput, int aTimeoutMs, const std::function<void()>& aWatch,
+                         const std::function<line_summary(bool aFailed)>& aFinish)
+{
+    try
+    {
+        aWatch();
+    }
+    catch (const ctl_error& x)
+    {
+        if (aOutput.json())
+            throw x.withReport(_T_summary_json(aFinish(true), aTimeoutMs));
+        _T_show_summary(aOutput, aFinish(true), aTimeoutMs);
+        throw;
+    }
+    const line_summary summary = aFinish(false);
+    _T_show_summary(aOutput, summary, aTimeoutMs);
+    return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
+}
+
+// When the daemon went, its garbage count cannot be asked for any more.
+int _T_monitor_daemon(const ctl_options& aOptions, ctl_output& aOutput)
+{
+    daemon_watch watch(aOptions, aOutput);
+    return _T_watch_then_sum_up(
+        aOutput, aOptions.timeout_ms, [&] { watch.watch(aOptions.duration_s); },
+        [&](bool aFailed) { return aFailed ? watch.cut_short() : watch.finish(); });
+}
+
 } // namespace
 
 int RunMonitor(const ctl_options& aOptions, ctl_output& aOutput)
 {
+    if (IsControlSocket(aOptions.device))
+        return _T_monitor_daemon(aOptions, aOutput);
     line_watch watch(aOptions, aOutput);
     link_settings settings = LinkSettings(aOptions);
     settings.tap = line_watch::tap;
     settings.tap_arg = &watch;
     sensor_link link(settings);
     watch.attach(link.decoder());
-    try
-    {
-        _T_watch(link, watch, aOptions.duration_s);
-    }
-    catch (const ctl_error& x)
-    {
-        // Under --json the summary is the last object, the failure in it.
-        if (aOutput.json())
-            throw x.withReport(_T_summary_json(watch.finish(), aOptions.timeout_ms));
-        _T_show_summary(aOutput, watch.finish(), aOptions.timeout_ms);
-        throw;
-    }
-    const line_summary summary = watch.finish();
-    _T_show_summary(aOutput, summary, aOptions.timeout_ms);
-    return summary.intact != 0 ? kEXIT_OK : kEXIT_UNAVAILABLE;
+    return _T_watch_then_sum_up(
+        aOutput, aOptions.timeout_ms, [&] { _T_watch(link, watch, aOptions.duration_s); },
+        [&](bool) { return watch.finish(); });
 }
 
 } // namespace Vesk11Ctl

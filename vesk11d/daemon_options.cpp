@@ -36,6 +36,11 @@ enum option_id : int
     kOPT_RS485_BEFORE,
     kOPT_RS485_AFTER,
     kOPT_LOG_LEVEL,
+    kOPT_CONTROL_OWNER,
+    kOPT_CONTROL_GROUP,
+    kOPT_CONTROL_MODE,
+    kOPT_METRICS_LISTEN,
+    kOPT_METRICS_FILE,
 };
 
 const option kLONG_OPTIONS[] = {
@@ -50,6 +55,11 @@ const option kLONG_OPTIONS[] = {
     {"rs485-delay-before", required_argument, nullptr, kOPT_RS485_BEFORE},
     {"rs485-delay-after", required_argument, nullptr, kOPT_RS485_AFTER},
     {"log-level", required_argument, nullptr, kOPT_LOG_LEVEL},
+    {"control-owner", required_argument, nullptr, kOPT_CONTROL_OWNER},
+    {"control-group", required_argument, nullptr, kOPT_CONTROL_GROUP},
+    {"control-mode", required_argument, nullptr, kOPT_CONTROL_MODE},
+    {"metrics-listen", required_argument, nullptr, kOPT_METRICS_LISTEN},
+    {"metrics-file", required_argument, nullptr, kOPT_METRICS_FILE},
     {"help", no_argument, nullptr, kOPT_HELP},
     {"version", no_argument, nullptr, kOPT_VERSION},
     {nullptr, 0, nullptr, 0},
@@ -109,13 +119,13 @@ Id _T_id(const std::string& aText, Entry* (*aLookup)(const char*), Id Entry::*aF
     throw UsageError(std::string("option --") + aOption + ": no such name '" + aText + "'");
 }
 
-int _T_mode(const std::string& aText)
+int _T_mode(const char* aOption, const std::string& aText)
 {
     char* end = nullptr;
     const long mode = std::strtol(aText.c_str(), &end, 8);
     if (aText.empty() || *end != '\0' || mode < 0 || mode > 0666)
-        throw UsageError("option --port-mode takes an octal mode from 0 to 0666, not '" + aText +
-                         "'");
+        throw UsageError(std::string("option --") + aOption +
+                         " takes an octal mode from 0 to 0666, not '" + aText + "'");
     return static_cast<int>(mode);
 }
 
@@ -142,7 +152,22 @@ void _T_take(daemon_options& aOptions, int aId, const std::string& aValue, bool*
         aOptions.port_group = _T_id(aValue, getgrnam, &group::gr_gid, "port-group");
         break;
     case kOPT_PORT_MODE:
-        aOptions.port_mode = _T_mode(aValue);
+        aOptions.port_mode = _T_mode("port-mode", aValue);
+        break;
+    case kOPT_CONTROL_OWNER:
+        aOptions.control_owner = _T_id(aValue, getpwnam, &passwd::pw_uid, "control-owner");
+        break;
+    case kOPT_CONTROL_GROUP:
+        aOptions.control_group = _T_id(aValue, getgrnam, &group::gr_gid, "control-group");
+        break;
+    case kOPT_CONTROL_MODE:
+        aOptions.control_mode = _T_mode("control-mode", aValue);
+        break;
+    case kOPT_METRICS_LISTEN:
+        aOptions.metrics_listen = aValue;
+        break;
+    case kOPT_METRICS_FILE:
+        aOptions.metrics_file = aValue;
         break;
     case kOPT_RS485:
         *aRs485Given = true;
@@ -252,6 +277,15 @@ std::string UsageText()
            "0)\n"
            "  --rs485-delay-before MS, --rs485-delay-after MS\n"
            "                         RTS set before the first bit, kept after the last (0..1000)\n"
+           "  --control-owner USER, --control-group GROUP, --control-mode OCTAL\n"
+           "                         the control socket DIR/LINE/control's owner, group and mode\n"
+           "                         (default: the daemon's user, the device's group, 0660); it\n"
+           "                         tells the line's state and blocks, and never writes to it\n"
+           "  --metrics-listen ADDR:PORT\n"
+           "                         serve Prometheus metrics at http://ADDR:PORT/metrics\n"
+           "                         (PORT alone: on loopback)\n"
+           "  --metrics-file PATH    write them for the node exporter's textfile collector,\n"
+           "                         replaced every 5 s (PATH ends in .prom), removed at stop\n"
            "  --log-level N          records of the sensor core up to level N to the log\n"
            "                         (0..5, default 0: none)\n"
            "  --help                 print this help and exit\n"

@@ -32,6 +32,12 @@ struct daemon_options
     uid_t port_owner = static_cast<uid_t>(-1);
     gid_t port_group = static_cast<gid_t>(-1);
     int port_mode = -1;
+    // The control socket's: unset, the daemon's owner, the device's group, mode 0660.
+    uid_t control_owner = static_cast<uid_t>(-1);
+    gid_t control_group = static_cast<gid_t>(-1);
+    int control_mode = -1;
+    std::string metrics_listen; // ADDR:PORT of the HTTP endpoint; empty: none
+    std::string metrics_file;   // the node exporter's textfile; empty: none
     serial_rs485_args rs485{};
     int log_level = 0;
     bool help = false;

@@ -99,12 +99,14 @@ void _T_make_dir(const std::string& aPath)
 line_daemon::line_daemon(daemon_options aOptions)
     : options_(std::move(aOptions)), line_dir_(options_.runtime_dir + "/" + options_.name),
       line_(_T_args(options_), [this](const uint8_t* aBlock, size_t aSize, bool aReply)
-            { fan_out(aBlock, aSize, aReply); })
+            { fan_out(aBlock, aSize, aReply); }),
+      report_(options_, line_dir_, line_, ports_)
 {
 }
 
 line_daemon::~line_daemon()
 {
+    report_.stop();
     for (auto& port : ports_)
         port->close();
     remove_folder();
@@ -116,8 +118,9 @@ void line_daemon::start()
     open_line_or_throw();
     make_folder();
     make_ports();
+    const std::string reporting = report_.start();
     status("line " + options_.device + " open, " + std::to_string(ports_.size()) + " port(s) in " +
-           line_dir_);
+           line_dir_ + (reporting.empty() ? "" : "; " + reporting));
     sd_notify(0, "READY=1");
 }
 
@@ -200,6 +203,7 @@ int line_daemon::run(const sigset_t* aWaitMask, const volatile sig_atomic_t* aSt
         waits_.push_back(pollfd{line_.fd(), line_.events(), 0});
         for (const auto& port : ports_)
             waits_.push_back(pollfd{port->attached() ? port->fd() : -1, port->events(), 0});
+        report_.add_waits(waits_);
         const int waitMs = wait_ms();
         const timespec wait{waitMs / 1000, (waitMs % 1000) * 1000000L};
         if (ppoll(waits_.data(), waits_.size(), waitMs < 0 ? nullptr : &wait, aWaitMask) < 0)
@@ -215,6 +219,7 @@ int line_daemon::run(const sigset_t* aWaitMask, const volatile sig_atomic_t* aSt
             if (waits_[i + 1].revents != 0)
                 ports_[i]->serve(waits_[i + 1].revents);
         }
+        report_.serve(&waits_[ports_.size() + 1]);
         if (SendWindow__NowUs() >= next_notice_us_)
             notice_clients();
         if (line_.is_open())
@@ -222,6 +227,7 @@ int line_daemon::run(const sigset_t* aWaitMask, const volatile sig_atomic_t* aSt
         else
             drop_queries();
         try_reopen();
+        report_.tick();
     }
     sd_notify(0, "STOPPING=1");
     status("stopping on signal " + std::to_string(*aStop));
@@ -267,6 +273,7 @@ void line_daemon::try_reopen()
 // for its own, so it does not get it (what the clients wrote so far is read first, to know).
 void line_daemon::fan_out(const uint8_t* aBlock, size_t aSize, bool aReply)
 {
+    report_.block(aBlock, aSize);
     notice_clients();
     for (auto& port : ports_)
     {

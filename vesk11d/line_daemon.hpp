@@ -11,6 +11,7 @@
 #include <poll.h>
 
 #include "daemon_options.hpp"
+#include "line_report.hpp"
 #include "sensor_line.hpp"
 #include "virtual_port.hpp"
 
@@ -58,6 +59,7 @@ class line_daemon
     std::string line_dir_;
     sensor_line line_;
     std::vector<std::unique_ptr<virtual_port>> ports_;
+    line_report report_;
     std::vector<pollfd> waits_;
     size_t next_port_ = 0;
     int64_t next_open_us_ = 0;

@@ -73,6 +73,7 @@ class virtual_port
 
     const std::string& name() const { return setup_.name; }
     const std::string& link() const { return setup_.link; }
+    bool writable() const { return setup_.writable; }
     const port_stats& stats() const { return stats_; }
 
   private:
