@@ -95,14 +95,15 @@ void _T_check_words(const command_def& aCommand, const ctl_options& aOptions)
     const std::size_t count = aOptions.words.size();
     const std::string word = aCommand.word;
     if (count < aCommand.min_words)
-        throw UsageError(word + " needs " + (aCommand.min_words == 1 ? "an argument" : "arguments") +
-                         ": " + word + " " + aCommand.synopsis);
+        throw UsageError(word + " needs " +
+                         (aCommand.min_words == 1 ? "an argument" : "arguments") + ": " + word +
+                         " " + aCommand.synopsis);
     if (count > aCommand.max_words)
         throw UsageError(word + " takes " +
-                         (aCommand.max_words == 0   ? std::string("no arguments")
-                          : aCommand.max_words == 1 ? "one argument"
-                                                    : std::to_string(aCommand.max_words) +
-                                                          " arguments") +
+                         (aCommand.max_words == 0 ? std::string("no arguments")
+                          : aCommand.max_words == 1
+                              ? "one argument"
+                              : std::to_string(aCommand.max_words) + " arguments") +
                          ", got '" + aOptions.words[aCommand.max_words] + "'");
 }
 

@@ -101,8 +101,7 @@ int RunDump(const ctl_options& aOptions, ctl_output& aOutput)
     if (aOutput.json())
         aOutput.emit(ctl_json{{"file", aOptions.output}, {"parameters", items.size()}});
     else
-        aOutput.note("wrote " + std::to_string(items.size()) + " parameters to " +
-                     aOptions.output);
+        aOutput.note("wrote " + std::to_string(items.size()) + " parameters to " + aOptions.output);
     return kEXIT_OK;
 }
 

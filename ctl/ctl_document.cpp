@@ -184,8 +184,8 @@ void _T_check_format(const ctl_json& aRoot)
     if (text == kDOCUMENT_FORMAT)
         return;
     if (text.rfind(kFORMAT_PREFIX, 0) == 0)
-        _T_refuse("format", "unknown version '" + text + "': this program reads " +
-                                kDOCUMENT_FORMAT);
+        _T_refuse("format",
+                  "unknown version '" + text + "': this program reads " + kDOCUMENT_FORMAT);
     _T_refuse("format", "'" + text + "' is not a vesk11-config format");
 }
 

@@ -32,7 +32,7 @@ struct document_entry
 
 struct config_document
 {
-    ctl_json sensor = ctl_json::object();  // informational, never applied
+    ctl_json sensor = ctl_json::object();   // informational, never applied
     std::vector<document_entry> parameters; // in the document's order, each parameter once
 };
 

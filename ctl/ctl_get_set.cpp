@@ -67,8 +67,8 @@ void _T_show(ctl_output& aOutput, const std::vector<ctl_item>& aItems,
     }
     std::vector<std::vector<std::string>> rows;
     for (size_t i = 0; i < aValues.size(); ++i)
-        rows.push_back({aItems[i].name, ItemId(aItems[i]),
-                        ValueText(aItems[i].value_type, aValues[i])});
+        rows.push_back(
+            {aItems[i].name, ItemId(aItems[i]), ValueText(aItems[i].value_type, aValues[i])});
     aOutput.rows(rows);
     if (aSaved)
         aOutput.note("saved to flash");

@@ -73,7 +73,8 @@ line_summary line_stats::finish(int64_t aEndUs, uint64_t aGarbage) const
     sum.duration_us = aEndUs - start_us_;
     sum.longest_silence_us = std::max(sum.longest_silence_us, aEndUs - last_input_us_);
     if (sum.periods != 0)
-        sum.mean_period_us = static_cast<double>(period_total_us_) / static_cast<double>(sum.periods);
+        sum.mean_period_us =
+            static_cast<double>(period_total_us_) / static_cast<double>(sum.periods);
     return sum;
 }
 
@@ -92,7 +93,8 @@ std::string Verdict(const line_summary& aSummary, int aTimeoutMs)
                "adapter that loses bytes";
     if (aSummary.intact == 0)
         return "bytes but no intact block: wrong speed, A/B swapped, or not this sensor";
-    const double damaged = 100.0 * static_cast<double>(aSummary.damaged) / static_cast<double>(blocks);
+    const double damaged =
+        100.0 * static_cast<double>(aSummary.damaged) / static_cast<double>(blocks);
     if (damaged >= kDAMAGED_ALARM_PERCENT)
         return _T_percent(damaged) + " % damaged: check termination and ground";
     if (aSummary.garbage != 0)
@@ -101,7 +103,8 @@ std::string Verdict(const line_summary& aSummary, int aTimeoutMs)
                "adapter), termination and ground";
     if (aSummary.periods == 0)
         return "one block, intact: watch longer (--count, --duration) to measure the period";
-    const int64_t gap = std::max(kGAP_FLOOR_US, kGAP_PERIODS * static_cast<int64_t>(aSummary.mean_period_us));
+    const int64_t gap =
+        std::max(kGAP_FLOOR_US, kGAP_PERIODS * static_cast<int64_t>(aSummary.mean_period_us));
     if (aSummary.longest_silence_us > gap)
         return "the stream stopped for " + _T_ms(aSummary.longest_silence_us) +
                " ms: check the sensor's power and resets";

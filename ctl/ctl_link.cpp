@@ -49,9 +49,12 @@ sensor_link::sensor_link(link_settings aSettings) : settings_(std::move(aSetting
     const com_transport_args args = _T_transport_args(settings_.device, settings_.rs485);
     if (settings_.signals == nullptr)
         settings_.signals = &own_signals_.emplace();
-    const exchange_config config{settings_.timeout_ms,         tapThrough,
-                                 ExchangeLog__Note,            this,
-                                 settings_.signals->waitMask(), signal_guard::stopSignal(),
+    const exchange_config config{settings_.timeout_ms,
+                                 tapThrough,
+                                 ExchangeLog__Note,
+                                 this,
+                                 settings_.signals->waitMask(),
+                                 signal_guard::stopSignal(),
                                  true};
     const exchange_open_status opened =
         Exchange__Open(&session_, &args, Transport__InitCom, &config);
@@ -128,8 +131,7 @@ const block_decoder11_t* sensor_link::decoder() const
     return Exchange__Decoder(session_);
 }
 
-void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWhat,
-                       int aTries) const
+void sensor_link::fail(const exchange_outcome& aOutcome, const std::string& aWhat, int aTries) const
 {
     const std::string& device = settings_.device;
     ExchangeLog__Outcome(&aOutcome, settings_.timeout_ms);

@@ -24,7 +24,7 @@ struct link_settings
 {
     std::string device;
     int timeout_ms = 0;
-    int retries = 0; // sendings after the first, for a query with no reply
+    int retries = 0;                    // sendings after the first, for a query with no reply
     transport_handler_fn tap = nullptr; // sees every decoder event; may be null
     void* tap_arg = nullptr;
     // The run's guard, shared by links on several threads; null: the link keeps its own.

@@ -69,10 +69,7 @@ class line_watch
     bool done() const { return options_.count != 0 && blocks_ >= options_.count; }
     int64_t start_us() const { return start_us_; }
     void input() { stats_.input(_T_now_us()); }
-    line_summary finish() const
-    {
-        return stats_.finish(_T_now_us(), discarded() - joined_at_);
-    }
+    line_summary finish() const { return stats_.finish(_T_now_us(), discarded() - joined_at_); }
 
   private:
     uint64_t discarded() const
@@ -145,16 +142,17 @@ void _T_show_summary(ctl_output& aOutput, const line_summary& aSum, int aTimeout
         return;
     }
     const std::string verdict = Verdict(aSum, aTimeoutMs);
-    aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " + std::to_string(aSum.damaged) +
-                 " damaged; garbage: " + std::to_string(aSum.garbage) + " bytes; in " +
-                 _T_ms(aSum.duration_us) + " ms");
+    aOutput.line("blocks: " + std::to_string(aSum.intact) + " intact, " +
+                 std::to_string(aSum.damaged) + " damaged; garbage: " +
+                 std::to_string(aSum.garbage) + " bytes; in " + _T_ms(aSum.duration_us) + " ms");
     if (aSum.periods != 0)
     {
         const double mean = aSum.mean_period_us;
-        aOutput.line("period: mean " + _T_ms(static_cast<int64_t>(mean)) + " ms, jitter " +
-                     _T_ms(static_cast<int64_t>(static_cast<double>(aSum.min_period_us) - mean)) + "/+" +
-                     _T_ms(static_cast<int64_t>(static_cast<double>(aSum.max_period_us) - mean)) +
-                     " ms (min " + _T_ms(aSum.min_period_us) + ", max " + _T_ms(aSum.max_period_us) + ")");
+        aOutput.line(
+            "period: mean " + _T_ms(static_cast<int64_t>(mean)) + " ms, jitter " +
+            _T_ms(static_cast<int64_t>(static_cast<double>(aSum.min_period_us) - mean)) + "/+" +
+            _T_ms(static_cast<int64_t>(static_cast<double>(aSum.max_period_us) - mean)) +
+            " ms (min " + _T_ms(aSum.min_period_us) + ", max " + _T_ms(aSum.max_period_us) + ")");
     }
     aOutput.line("longest silence: " + _T_ms(aSum.longest_silence_us) + " ms");
     aOutput.line("verdict: " + verdict);
@@ -171,7 +169,8 @@ void _T_watch(sensor_link& aLink, line_watch& aWatch, double aDurationS)
         const int64_t leftUs = endUs - _T_now_us();
         if (leftUs <= 0)
             return;
-        const int waitMs = static_cast<int>(std::min<int64_t>(kLISTEN_SLICE_MS, (leftUs + 999) / 1000));
+        const int waitMs =
+            static_cast<int>(std::min<int64_t>(kLISTEN_SLICE_MS, (leftUs + 999) / 1000));
         const exchange_outcome outcome = aLink.listen(waitMs);
         if (outcome.status == kEXCHANGE_STOPPED)
             return;

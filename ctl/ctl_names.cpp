@@ -72,8 +72,8 @@ bool _T_resolve_id(const std::string& aText, size_t aSlash, ctl_item* aItem, std
         return true;
     }
     if (!typed)
-        return _T_refuse(aReason, "'" + aText + "' is not in the catalogue: give its type, " +
-                                      id + ":f32 or " + id + ":i32");
+        return _T_refuse(aReason, "'" + aText + "' is not in the catalogue: give its type, " + id +
+                                      ":f32 or " + id + ":i32");
     // Named with its type, so that a document written with the name reads back.
     *aItem = ctl_item{id + aText.substr(colon), group, array, _T_kind_of_group(group), valueType};
     return true;

@@ -87,8 +87,7 @@ void _T_show_command(ctl_output& aOutput, const ctl_item& aItem, uint32_t aArgum
     aOutput.rows({{aItem.name, ItemId(aItem), argument, "accepted"}});
 }
 
-int _T_run_command(const uat4_action_t& aAction, const ctl_options& aOptions,
-                   ctl_output& aOutput)
+int _T_run_command(const uat4_action_t& aAction, const ctl_options& aOptions, ctl_output& aOutput)
 {
     const ctl_item item = _T_command_item(std::to_string(aAction.param.group) + "/" +
                                           std::to_string(aAction.param.array));

@@ -64,9 +64,9 @@ struct ctl_options
     bool quiet = false;
     bool help = false;
     bool version = false;
-    unsigned given = 0;  // the command_option_t options given
+    unsigned given = 0; // the command_option_t options given
     save_when_t save_when = save_when_t::never;
-    std::string output;  // -o FILE
+    std::string output;    // -o FILE
     long long count = 0;   // --count: blocks to watch; 0: no bound
     double duration_s = 0; // --duration: seconds to watch; 0: no bound
     bool hex = false;      // --hex: raw frames too

@@ -79,7 +79,8 @@ std::vector<scan_device> _T_default_devices()
 {
     std::vector<scan_device> devices;
     std::vector<std::string> seen;
-    for (const char* pattern : {"/dev/serial/by-id/*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/ttyS*"})
+    for (const char* pattern :
+         {"/dev/serial/by-id/*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/ttyS*"})
     {
         const bool byId = std::strstr(pattern, "by-id") != nullptr;
         for (const std::string& path : _T_glob(pattern))
@@ -98,15 +99,19 @@ std::vector<scan_device> _T_default_devices()
 // Why a device cannot be listened to, found without writing to it; empty when it can.
 std::string _T_unusable(const std::string& aPath)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (stat(aPath.c_str(), &info) != 0)
-        return errno == EACCES ? "permission denied" : std::string("cannot open: ") + std::strerror(errno);
+        return errno == EACCES ? "permission denied"
+                               : std::string("cannot open: ") + std::strerror(errno);
     if (!S_ISCHR(info.st_mode))
         return "not a serial port";
     const int fd = open(aPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return errno == EACCES || errno == EPERM ? "permission denied"
-                                                  : std::string("cannot open: ") + std::strerror(errno);
+        return errno == EACCES || errno == EPERM
+                   ? "permission denied"
+                   : std::string("cannot open: ") + std::strerror(errno);
     termios settings{};
     std::string reason;
     if (tcgetattr(fd, &settings) != 0)
@@ -158,9 +163,11 @@ scan_result _T_probe(const std::string& aPath, const ctl_options& aOptions,
         sensor_link link(settings);
         const auto end =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(aOptions.listen_ms);
-        for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now())
+        for (auto now = std::chrono::steady_clock::now(); now < end;
+             now = std::chrono::steady_clock::now())
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
             if (link.listen(static_cast<int>(left) + 1).status == kEXCHANGE_STOPPED)
                 throw InterruptedError("interrupted");
         }
@@ -197,8 +204,11 @@ void _T_show(ctl_output& aOutput, const std::vector<scan_device>& aDevices,
     {
         const scan_result& r = aResults[i];
         const bool sensor = r.state == "sensor";
-        ctl_json device{{"path", aDevices[i].path}, {"by_id", aDevices[i].by_id}, {"state", r.state}};
-        std::vector<std::string> row = {aDevices[i].path + (aDevices[i].by_id.empty() ? "" : " (" + aDevices[i].by_id + ")"), r.state};
+        ctl_json device{
+            {"path", aDevices[i].path}, {"by_id", aDevices[i].by_id}, {"state", r.state}};
+        std::vector<std::string> row = {
+            aDevices[i].path + (aDevices[i].by_id.empty() ? "" : " (" + aDevices[i].by_id + ")"),
+            r.state};
         if (sensor)
         {
             device["rate"] = r.rate;
@@ -284,8 +294,9 @@ int RunScan(const ctl_options& aOptions, ctl_output& aOutput)
             thread.join();
     }
     _T_show(aOutput, devices, results);
-    const bool found = std::any_of(results.begin(), results.end(),
-                                   [](const scan_result& aResult) { return aResult.state == "sensor"; });
+    const bool found =
+        std::any_of(results.begin(), results.end(),
+                    [](const scan_result& aResult) { return aResult.state == "sensor"; });
     if (!found && !aOutput.quiet())
         _T_hint(devices, results, aOptions);
     return found ? kEXIT_OK : kEXIT_UNAVAILABLE;

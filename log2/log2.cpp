@@ -13,9 +13,9 @@
 #include "log.h"
 #include "syslog_sink.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -44,9 +44,9 @@ struct log_state
     std::mutex mutex;
     bool opened = false;
     int max_level = 0;
-    int fd = -1;        // the file, or standard error's terminal when there is no syslog
+    int fd = -1; // the file, or standard error's terminal when there is no syslog
     int syslog_fd = -1;
-    int echo_fd = -1;   // standard error, for the echo of level-1 records (or of all)
+    int echo_fd = -1; // standard error, for the echo of level-1 records (or of all)
     bool echo_all = false;
     bool fd_is_terminal = false; // fd is the fallback terminal: it shows failures only
     unsigned long dropped = 0;
@@ -113,8 +113,8 @@ size_t _T_end_line(char* aLine, size_t aSize, int aLength)
 {
     if (aLength < 0)
         return 0;
-    size_t length = static_cast<size_t>(aLength) < aSize - 1 ? static_cast<size_t>(aLength)
-                                                             : aSize - 2;
+    size_t length =
+        static_cast<size_t>(aLength) < aSize - 1 ? static_cast<size_t>(aLength) : aSize - 2;
     aLine[length++] = '\n';
     return length;
 }
@@ -149,9 +149,9 @@ bool _T_write_file(const log_state& aState, const char* aFile, unsigned long lon
     char line[kLINE_SIZE];
     char stamp[64];
     _T_format_time(stamp, sizeof stamp);
-    const int n = snprintf(line, sizeof line - 1, "%s %s[%ld] %d %s:%llu %s: %s", stamp,
-                           aState.name, static_cast<long>(getpid()), aLevel, _T_base_name(aFile),
-                           aLine, aFunc, aMessage);
+    const int n =
+        snprintf(line, sizeof line - 1, "%s %s[%ld] %d %s:%llu %s: %s", stamp, aState.name,
+                 static_cast<long>(getpid()), aLevel, _T_base_name(aFile), aLine, aFunc, aMessage);
     const size_t length = _T_end_line(line, sizeof line, n);
     return length > 0 && _T_write_quietly(aState.fd, line, length);
 }
@@ -206,8 +206,12 @@ int _T_open_stderr()
 
 bool _T_same_file(int aFd, int aOtherFd)
 {
-    struct stat one{};
-    struct stat other{};
+    struct stat one
+    {
+    };
+    struct stat other
+    {
+    };
     return aFd >= 0 && fstat(aFd, &one) == 0 && fstat(aOtherFd, &other) == 0 &&
            one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
@@ -216,13 +220,13 @@ void _T_open_sinks(log_state& aState, int aFlags)
 {
     const char* path = getenv("LOG2_FILE");
     if (path && *path)
-        aState.fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                         0640);
+        aState.fd =
+            open(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0640);
     if (aState.fd < 0)
     {
         const char* socketPath = getenv("LOG2_SYSLOG_SOCKET");
-        aState.syslog_fd = SyslogSink__Connect(socketPath && *socketPath ? socketPath
-                                                                         : kSYSLOG_PATH);
+        aState.syslog_fd =
+            SyslogSink__Connect(socketPath && *socketPath ? socketPath : kSYSLOG_PATH);
     }
     // A program that echoes, or tells its failures itself, shows the person at the terminal the
     // same with or without syslog; only one that does neither gets the records themselves there.

@@ -57,8 +57,8 @@ bool SyslogSink__Send(int aFd, const char* aIdent, int aSeverity, const char* aB
     if (n < 0)
         return false;
     // Cut rather than overflowed; the library's records fit with room to spare.
-    const size_t length = static_cast<size_t>(n) < sizeof datagram ? static_cast<size_t>(n)
-                                                                   : sizeof datagram - 1;
+    const size_t length =
+        static_cast<size_t>(n) < sizeof datagram ? static_cast<size_t>(n) : sizeof datagram - 1;
     const ssize_t sent = send(aFd, datagram, length, MSG_DONTWAIT | MSG_NOSIGNAL);
     return sent == static_cast<ssize_t>(length);
 }

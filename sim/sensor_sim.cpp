@@ -49,8 +49,9 @@ bool sensor_sim::impl::start()
     }
     if (!state_.load_flash(error_))
         return false;
-    bool opened = options_.device_path.empty() ? line_.open_pty(error_)
-                                               : line_.open_device(options_.device_path, options_.rs485, error_);
+    bool opened = options_.device_path.empty()
+                      ? line_.open_pty(error_)
+                      : line_.open_device(options_.device_path, options_.rs485, error_);
     if (!opened)
         return false;
     if (!options_.link_path.empty() && !line_.make_link(options_.link_path, error_))

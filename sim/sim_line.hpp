@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include <linux/serial.h>
 #include <sys/types.h>
 #include <termios.h>
-#include <linux/serial.h>
 
 #include "transport_serial_types.h"
 
@@ -75,7 +75,9 @@ class sim_line
     bool restore_ = false;
     termios old_termios_{};
     bool restore_rs485_ = false;
-    struct serial_rs485 old_rs485_{};
+    struct serial_rs485 old_rs485_
+    {
+    };
     std::string path_;
     std::string link_path_;
 };

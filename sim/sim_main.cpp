@@ -1,7 +1,7 @@
 // vesk11-sim: starts the simulated sensor, prints the line's path, runs until SIGINT, SIGTERM or
 // SIGHUP.
-// Exit status: 0 after a signal, --help or --version, 64 for a bad command line, 1 when the sensor cannot
-// start (no pseudo-terminal, device or link, or a flash file that is damaged, not a regular
+// Exit status: 0 after a signal, --help or --version, 64 for a bad command line, 1 when the sensor
+// cannot start (no pseudo-terminal, device or link, or a flash file that is damaged, not a regular
 // file or larger than 1 MiB).
 #include <csignal>
 #include <cstdio>

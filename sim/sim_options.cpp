@@ -256,7 +256,8 @@ class option_parser
                         "' is not 1, on, 0, rts-on-send or rts-after-send");
         if (rs485_given_ && options_.device_path.empty())
             return fail("option --rs485 needs --device: a pseudo-terminal has no RS-485 mode");
-        if (rs485.mode == kSERIAL_RS485_OFF && (rs485.delay_before_ms != 0 || rs485.delay_after_ms != 0))
+        if (rs485.mode == kSERIAL_RS485_OFF &&
+            (rs485.delay_before_ms != 0 || rs485.delay_after_ms != 0))
             return fail("an RS-485 delay needs --rs485 (or VESK11_RS485)");
         return true;
     }

@@ -24,20 +24,20 @@ struct sim_identity
 
 struct sim_options
 {
-    uint32_t period_ms = 50;  // one status block per period
-    uint32_t reply_delay = 0; // status blocks sent between a query and its reply
-    uint32_t reboot_ms = 500; // silence after a reboot command
-    uint32_t baud = 0;        // every byte sent paced to this rate, 8N1; 0: as fast as it goes
-    std::string flash_path;   // text file keeping the flash copy; empty: flash in memory only
-    std::string link_path;    // symlink made to the line, removed at stop; empty: none
-    std::string device_path;  // drive this serial device instead of a fresh pty
+    uint32_t period_ms = 50;   // one status block per period
+    uint32_t reply_delay = 0;  // status blocks sent between a query and its reply
+    uint32_t reboot_ms = 500;  // silence after a reboot command
+    uint32_t baud = 0;         // every byte sent paced to this rate, 8N1; 0: as fast as it goes
+    std::string flash_path;    // text file keeping the flash copy; empty: flash in memory only
+    std::string link_path;     // symlink made to the line, removed at stop; empty: none
+    std::string device_path;   // drive this serial device instead of a fresh pty
     serial_rs485_args rs485{}; // the device's RS-485 mode: --rs485, else $VESK11_RS485
-    bool silent = false;      // send nothing at all
-    bool no_reply = false;    // stream status blocks, never answer
-    uint32_t bad_crc = 0;     // the first N blocks carry a wrong body checksum
-    bool noise = false;       // garbage bytes (never 0x7E) between blocks
-    bool split = false;       // write every block one byte per write
-    int force_result = -1;    // 0..255: result code of every reply; -1: the model's own
+    bool silent = false;       // send nothing at all
+    bool no_reply = false;     // stream status blocks, never answer
+    uint32_t bad_crc = 0;      // the first N blocks carry a wrong body checksum
+    bool noise = false;        // garbage bytes (never 0x7E) between blocks
+    bool split = false;        // write every block one byte per write
+    int force_result = -1;     // 0..255: result code of every reply; -1: the model's own
     bool hangup_after_query = false; // close the line as soon as a query arrives, unanswered
     bool stray_reply = false;        // until the first query, every slot carries a 0x79 0x42 block
     bool corrupt_reply = false;      // reply blocks carry a wrong body checksum
@@ -52,10 +52,10 @@ struct sim_options
 
 enum class parse_outcome_t
 {
-    kRUN,  // options are valid
+    kRUN,     // options are valid
     kHELP,    // --help was asked for
     kVERSION, // --version was asked for
-    kBAD,  // aError holds the reason
+    kBAD,     // aError holds the reason
 };
 
 // Parses argv[1..]; "--name value" and "--name=value" are both accepted, "--rs485" only as

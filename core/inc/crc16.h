@@ -1,6 +1,6 @@
-// CRC-16/CCITT-FALSE (poly 0x1021, MSB first, no reflection, no final XOR); callers start at 0xFFFF.
-// Data followed by its own CRC, high byte first, leaves 0: receivers check a frame that way.
-// Pure functions: no state, no allocation, no failure.
+// CRC-16/CCITT-FALSE (poly 0x1021, MSB first, no reflection, no final XOR); callers start at
+// 0xFFFF. Data followed by its own CRC, high byte first, leaves 0: receivers check a frame that
+// way. Pure functions: no state, no allocation, no failure.
 #ifndef VESK11_CORE_CRC16_H
 #define VESK11_CORE_CRC16_H
 

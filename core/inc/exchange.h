@@ -64,11 +64,11 @@ typedef int (*exchange_transport_init_fn)(transport_t* aHandle, const com_transp
 
 struct exchange_config
 {
-    int tout_ms;                        // longest single wait for input, 0 to 60000 ms
-    transport_handler_fn tap;           // sees every decoder event before the engine; may be null
-    exchange_note_fn note;              // told what the engine sent, accepted or ignored; may be null
-    void* hook_arg;                     // first argument of tap and note
-    const sigset_t* wait_mask;          // signal mask during the waits; null: the caller's own
+    int tout_ms;               // longest single wait for input, 0 to 60000 ms
+    transport_handler_fn tap;  // sees every decoder event before the engine; may be null
+    exchange_note_fn note;     // told what the engine sent, accepted or ignored; may be null
+    void* hook_arg;            // first argument of tap and note
+    const sigset_t* wait_mask; // signal mask during the waits; null: the caller's own
     volatile sig_atomic_t* stop_signal; // non-zero (the signal) ends the query; may be null
     // How a set-and-read-back is judged: true, the value read back must have the very bits
     // written (-0.0 differs from 0.0, a NaN read back with its bits is the value written);
@@ -104,7 +104,8 @@ exchange_open_status Exchange__Open(exchange_session** aSession, const com_trans
 // query's group, array and dimensions, an exact echo of the query is ignored. Each wait for input
 // lasts at most the time-out, the whole query at most max(10 x time-out, 1000 ms). Fills
 // *aOutcome. After kEXCHANGE_LINK_LOST, kEXCHANGE_HUNG_UP or a poll, read or write error every
-// later query of the session ends the same way at once, without touching the line. Records the codec's assertion of the accepted reply.
+// later query of the session ends the same way at once, without touching the line. Records the
+// codec's assertion of the accepted reply.
 void Exchange__Query(exchange_session* aSession, const uat4_action_t* aQuery,
                      exchange_outcome* aOutcome);
 

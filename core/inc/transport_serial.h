@@ -1,6 +1,6 @@
-// Serial port: one device opened raw at 115200 baud, 8N1; its earlier settings are put back on close.
-// The object is untyped for its users; every function but the last takes it as aSelf (not null).
-// Single-threaded; nothing throws. Failures are logged and reported by the result.
+// Serial port: one device opened raw at 115200 baud, 8N1; its earlier settings are put back on
+// close. The object is untyped for its users; every function but the last takes it as aSelf (not
+// null). Single-threaded; nothing throws. Failures are logged and reported by the result.
 #ifndef VESK11_CORE_TRANSPORT_SERIAL_H
 #define VESK11_CORE_TRANSPORT_SERIAL_H
 
@@ -32,9 +32,10 @@ void ComTransport__Destroy(void* aSelf);
 // unchanged).
 int ComTransport__Open(void* aSelf);
 
-// Restores the saved RS-485 state, if it was changed, and the saved settings (a failure is logged and does not change the result) and closes
-// the device. Returns 0, also when the port was not open; -1 when closing the descriptor failed:
-// the port then counts as open and a later call tries again.
+// Restores the saved RS-485 state, if it was changed, and the saved settings (a failure is logged
+// and does not change the result) and closes the device. Returns 0, also when the port was not
+// open; -1 when closing the descriptor failed: the port then counts as open and a later call tries
+// again.
 int ComTransport__Close(void* aSelf);
 
 // Returns the open device's descriptor, still owned by the port (never close it), or -1 while

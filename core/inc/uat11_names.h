@@ -17,7 +17,7 @@ enum uat11_kind : uint8_t
 
 struct uat11_name
 {
-    const char* name;    // lower case, digits and '_'; never changes once released
+    const char* name; // lower case, digits and '_'; never changes once released
     uint16_t group;
     uint16_t array;
     uat11_kind kind;

@@ -298,7 +298,8 @@ void _T_wait_once(exchange_session* aSession, int64_t aDeadlineUs)
     const bool writing = query.sent && query.tx.written < query.tx.size;
     const int64_t remainingMs = (aDeadlineUs - _T_now_us() + 999) / 1000;
     const int toutMs = aSession->config.tout_ms;
-    const int waitMs = static_cast<int>(writing ? remainingMs : std::min<int64_t>(toutMs, remainingMs));
+    const int waitMs =
+        static_cast<int>(writing ? remainingMs : std::min<int64_t>(toutMs, remainingMs));
     short revents = 0;
     const int ready = _T_wait(aSession, writing ? POLLOUT : POLLIN, waitMs, &revents);
     if (ready < 0)
@@ -351,8 +352,9 @@ bool _T_repeat_if_broken(exchange_session* aSession)
 void _T_keep_if_broken(exchange_session* aSession)
 {
     const exchange_status status = aSession->outcome->status;
-    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_HUNG_UP || status == kEXCHANGE_POLL_ERROR ||
-        status == kEXCHANGE_READ_ERROR || status == kEXCHANGE_WRITE_ERROR)
+    if (status == kEXCHANGE_LINK_LOST || status == kEXCHANGE_HUNG_UP ||
+        status == kEXCHANGE_POLL_ERROR || status == kEXCHANGE_READ_ERROR ||
+        status == kEXCHANGE_WRITE_ERROR)
     {
         aSession->broken = true;
         aSession->broken_outcome = *aSession->outcome;

@@ -63,9 +63,9 @@ struct serial_rs485 SerialRs485__Request(const serial_rs485_args* aArgs)
 {
     struct serial_rs485 request;
     std::memset(&request, 0, sizeof request);
-    request.flags = SER_RS485_ENABLED | (aArgs->mode == kSERIAL_RS485_RTS_ON_SEND
-                                             ? SER_RS485_RTS_ON_SEND
-                                             : SER_RS485_RTS_AFTER_SEND);
+    request.flags =
+        SER_RS485_ENABLED | (aArgs->mode == kSERIAL_RS485_RTS_ON_SEND ? SER_RS485_RTS_ON_SEND
+                                                                      : SER_RS485_RTS_AFTER_SEND);
     request.delay_rts_before_send = aArgs->delay_before_ms;
     request.delay_rts_after_send = aArgs->delay_after_ms;
     return request;

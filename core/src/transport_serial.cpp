@@ -53,7 +53,9 @@ bool _T_fill_new_termios(struct termios* aTermios)
 bool _T_settings_took_effect(const com_transport* aSelf)
 {
     const struct termios& want = aSelf->new_termios;
-    struct termios got{};
+    struct termios got
+    {
+    };
     return tcgetattr(aSelf->dev_fd, &got) == 0 &&
            (got.c_cflag & kCFLAG_CHECKED) == (want.c_cflag & kCFLAG_CHECKED) &&
            cfgetospeed(&got) == cfgetospeed(&want) && cfgetispeed(&got) == cfgetispeed(&want) &&

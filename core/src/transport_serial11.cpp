@@ -146,7 +146,8 @@ void Block485__EncodeHead(vesk11_head485* aHead, uint16_t aBodySize)
     aHead->app_proto = kHEAD485_APP_PROTO;
     std::memset(aHead->flags, 0, sizeof aHead->flags);
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(aHead);
-    _T_store_be16(aHead->crc16, Crc16__Update2(bytes, offsetof(vesk11_head485, crc16), kCRC16_INIT));
+    _T_store_be16(aHead->crc16,
+                  Crc16__Update2(bytes, offsetof(vesk11_head485, crc16), kCRC16_INIT));
 }
 
 void Block485__EncodeTrailer(uint8_t* aTrailer, const void* aBody, uint8_t aBodySize)
@@ -208,7 +209,7 @@ int Transport__GetLinkHandle(transport_t* aHandle)
 const block_decoder11_t* Transport__GetDecoder(transport_t* aHandle)
 {
     return aHandle->vtable.get_decoder != nullptr ? aHandle->vtable.get_decoder(aHandle->self)
-                                                   : nullptr;
+                                                  : nullptr;
 }
 
 int Transport__Tx(transport_t* aHandle, struct iovec* aBufferList, int aBufferCount)

@@ -53,8 +53,8 @@ bool TextToInteger(const std::string& aText, long long aMin, long long aMax, lon
                                               : static_cast<unsigned long long>(aMax);
     if (magnitude > limit)
         return false;
-    const long long value = negative ? static_cast<long long>(0ULL - magnitude)
-                                     : static_cast<long long>(magnitude);
+    const long long value =
+        negative ? static_cast<long long>(0ULL - magnitude) : static_cast<long long>(magnitude);
     if (value < aMin || value > aMax)
         return false;
     *aValue = value;

@@ -44,7 +44,8 @@ bool _T_answer_alone(int argc, char** argv, int* aStatus)
         return false;
     const std::string word = argv[1];
     if (word == "--help" || word == "-h")
-        std::cout << Orvo::Support::Vesk11Cli::cli_handler(Orvo::Support::Vesk11Cli::service_pack{}).usage();
+        std::cout << Orvo::Support::Vesk11Cli::cli_handler(Orvo::Support::Vesk11Cli::service_pack{})
+                         .usage();
     else if (word == "--version")
         std::cout << "vesk11-cli " VESK11_VERSION "\n";
     else
