@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "control_request.hpp"
 #include "ctl_watch_json.hpp"
 #include "daemon_error.hpp"
 #include "line_watch.hpp"
@@ -201,38 +202,22 @@ void control_socket::answer(client& aClient, const std::string& aLine)
 {
     if (aLine.find_first_not_of(" \t\r") == std::string::npos)
         return;
-    const ctl_json request = ctl_json::parse(aLine, nullptr, false);
+    const control_request request = ParseControlRequest(aLine);
     ctl_json reply;
-    const ctl_json* version =
-        request.is_object() && request.contains("v") ? &request["v"] : nullptr;
-    const ctl_json* hex =
-        request.is_object() && request.contains("hex") ? &request["hex"] : nullptr;
-    const std::string what =
-        request.is_object() && request.contains("request") && request["request"].is_string()
-            ? request["request"].get<std::string>()
-            : "";
-    if (!request.is_object())
-        reply = _T_error("malformed", "a request is one JSON object on one line");
-    else if (version != nullptr && *version != kCONTROL_VERSION)
-        reply = _T_error("version", "this daemon speaks version " +
-                                        std::to_string(kCONTROL_VERSION) + " only");
-    else if (what == "status")
+    if (request.kind == control_request_kind::kSTATUS)
     {
         reply = ctl_json{{"v", kCONTROL_VERSION}, {"reply", "status"}};
         reply.update(status_());
     }
-    else if (what == "subscribe" && (hex == nullptr || hex->is_boolean()))
+    else if (request.kind == control_request_kind::kSUBSCRIBE)
     {
         aClient.subscribed = true;
-        aClient.hex = hex != nullptr && hex->get<bool>();
+        aClient.hex = request.hex;
         aClient.since_us = WatchNowUs();
         reply = ctl_json{{"v", kCONTROL_VERSION}, {"reply", "subscribe"}, {"hex", aClient.hex}};
     }
-    else if (what == "subscribe")
-        reply = _T_error("malformed", "\"hex\" is true or false");
     else
-        reply = _T_error(what.empty() ? "malformed" : "unknown_request",
-                         "give \"request\": \"status\" or \"subscribe\"");
+        reply = _T_error(request.error_kind, request.message);
     if (reply.contains("error"))
         ++stats_.malformed;
     if (!send(aClient, reply))

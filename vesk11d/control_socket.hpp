@@ -29,8 +29,7 @@ namespace Vesk11d
 
 using Vesk11Ctl::ctl_json;
 
-// The protocol's version: every reply carries it as "v".
-constexpr int kCONTROL_VERSION = 1;
+// The socket's name in the line's folder.
 constexpr const char* kCONTROL_SOCKET_NAME = "control";
 
 struct control_setup
