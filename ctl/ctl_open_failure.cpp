@@ -28,8 +28,12 @@ std::string _T_group_of(const std::string& aDevice)
     };
     if (stat(aDevice.c_str(), &info) != 0)
         return "";
-    const group* owner = getgrgid(info.st_gid);
-    return owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
+    group entry{};
+    group* owner = nullptr;
+    char room[4096];
+    if (getgrgid_r(info.st_gid, &entry, room, sizeof room, &owner) == 0 && owner != nullptr)
+        return owner->gr_name;
+    return std::to_string(info.st_gid);
 }
 
 ctl_error _T_no_access(const std::string& aDevice, int aError)

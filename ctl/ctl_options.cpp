@@ -86,12 +86,11 @@ void _T_rs485_mode(const char* aText, parse_state& aState)
                          "' is not a mode: rts-on-send or rts-after-send");
 }
 
-void _T_save_when(const char* aText, parse_state& aState)
+save_when_t _T_save_when(const std::string& aText)
 {
-    const std::string text = aText;
-    if (text != "changed" && text != "always")
-        throw UsageError("--save-when '" + text + "' is not changed or always");
-    aState.options->save_when = text == "always" ? save_when_t::always : save_when_t::changed;
+    if (aText != "changed" && aText != "always")
+        throw UsageError("--save-when '" + aText + "' is not changed or always");
+    return aText == "always" ? save_when_t::always : save_when_t::changed;
 }
 
 // clang-format off
@@ -116,7 +115,8 @@ constexpr option_def kOPTIONS[] = {
      }},
     {"save", 0, no_argument, "", nullptr, kOPTION_SAVE,
      [](const char*, parse_state& aState) { aState.options->save_when = save_when_t::changed; }},
-    {"save-when", 0, required_argument, "WHEN", nullptr, kOPTION_SAVE_WHEN, _T_save_when},
+    {"save-when", 0, required_argument, "WHEN", nullptr, kOPTION_SAVE_WHEN,
+     [](const char* aValue, parse_state& aState) { aState.options->save_when = _T_save_when(aValue); }},
     {"check", 0, no_argument, "", nullptr, kOPTION_CHECK, [](const char*, parse_state&) {}},
     {"output", 'o', required_argument, "FILE", nullptr, kOPTION_OUTPUT,
      [](const char* aValue, parse_state& aState) { aState.options->output = aValue; }},

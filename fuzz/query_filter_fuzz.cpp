@@ -19,7 +19,7 @@ namespace
 using vesk11_fuzz::require;
 
 // Three messages of 3 head bytes and 8 data bytes.
-constexpr size_t kBATCH_BODY_SIZE = 3 * (3 + 8);
+constexpr size_t kBATCH_BODY_SIZE = size_t{3} * (3 + 8);
 
 struct port_reader
 {

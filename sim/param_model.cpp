@@ -116,7 +116,7 @@ param_model::param_model(const sim_identity& aIdentity)
     const uint32_t serial = aIdentity.serial;
     values_.push_back(
         {kUAT11_GROUP_STATUS, kSTATUS_SERIAL, kUAT4_VALUE_I32, serial, serial, serial});
-    for (uint16_t part = 0; part < aIdentity.firmware.size(); ++part)
+    for (size_t part = 0; part < aIdentity.firmware.size(); ++part)
     {
         const uint32_t bits = aIdentity.firmware[part];
         values_.push_back({kUAT11_GROUP_STATUS, static_cast<uint16_t>(kSTATUS_FIRMWARE + part),

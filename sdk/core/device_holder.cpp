@@ -1,11 +1,10 @@
 #include "device_holder.hpp"
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -39,10 +38,16 @@ pid_t _T_lock_holder(const struct stat& aDevice)
         long pid = 0;
         if (!(fields >> number >> type >> mode >> access >> pid >> file) || type == "->")
             continue;
-        unsigned major = 0, minor = 0;
-        unsigned long long inode = 0;
-        if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 &&
-            major == major(aDevice.st_dev) && minor == minor(aDevice.st_dev) &&
+        // MAJOR:MINOR:INODE, the first two in hexadecimal.
+        char* end = nullptr;
+        const unsigned long major = std::strtoul(file.c_str(), &end, 16);
+        if (*end != ':')
+            continue;
+        const unsigned long minor = std::strtoul(end + 1, &end, 16);
+        if (*end != ':')
+            continue;
+        const unsigned long long inode = std::strtoull(end + 1, &end, 10);
+        if (*end == '\0' && major == major(aDevice.st_dev) && minor == minor(aDevice.st_dev) &&
             inode == aDevice.st_ino && pid > 0 && pid != getpid())
             return static_cast<pid_t>(pid);
     }
@@ -56,39 +61,31 @@ bool _T_same_file(const struct stat& aOne, const struct stat& aOther)
 
 bool _T_has_open(pid_t aPid, const struct stat& aDevice)
 {
-    const std::string folder = "/proc/" + std::to_string(aPid) + "/fd";
-    DIR* fds = opendir(folder.c_str());
-    if (fds == nullptr)
-        return false;
-    bool found = false;
+    std::error_code error;
+    std::filesystem::directory_iterator fds("/proc/" + std::to_string(aPid) + "/fd", error);
     struct stat file
     {
     };
-    for (const dirent* entry = readdir(fds); entry != nullptr && !found; entry = readdir(fds))
-        found = entry->d_name[0] != '.' &&
-                stat((folder + "/" + entry->d_name).c_str(), &file) == 0 &&
-                _T_same_file(file, aDevice);
-    closedir(fds);
-    return found;
+    for (; !error && fds != std::filesystem::directory_iterator(); fds.increment(error))
+        if (stat(fds->path().c_str(), &file) == 0 && _T_same_file(file, aDevice))
+            return true;
+    return false;
 }
 
 pid_t _T_opener(const struct stat& aDevice)
 {
-    DIR* processes = opendir("/proc");
-    if (processes == nullptr)
-        return 0;
-    pid_t found = 0;
-    for (const dirent* entry = readdir(processes); entry != nullptr && found == 0;
-         entry = readdir(processes))
+    std::error_code error;
+    std::filesystem::directory_iterator processes("/proc", error);
+    for (; !error && processes != std::filesystem::directory_iterator(); processes.increment(error))
     {
+        const std::string name = processes->path().filename().string();
         char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
+        const long pid = std::strtol(name.c_str(), &end, 10);
         if (*end == '\0' && pid > 0 && pid != getpid() &&
             _T_has_open(static_cast<pid_t>(pid), aDevice))
-            found = static_cast<pid_t>(pid);
+            return static_cast<pid_t>(pid);
     }
-    closedir(processes);
-    return found;
+    return 0;
 }
 
 } // namespace
